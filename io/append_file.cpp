@@ -1,0 +1,64 @@
+// AppendFile: adds the records of the file named by the stored path after the open table's last.
+//
+// The new records are built apart and linked only once the whole file has been read, so any
+// failure leaves the table's records, cursor and counts as they were.
+#include <climits>
+
+#include "io/loader.h"
+#include "table/datenbank_table.h"
+
+int DB_CALL TDatenbank::AppendFile(int* fieldCount, DB_BOOL checkFieldCount,
+                                   DB_BOOL* sameFieldCount) {
+  if (!FOpen) {
+    return dbErrNotOpen;
+  }
+  int result = CheckLoadSettings();
+  if (result != dbOK) {
+    return result;
+  }
+  TFileLoader loader(FEnv, FDelimiter);
+  result = loader.Open(FFileName);
+  if (result != dbOK) {
+    return result;
+  }
+  bool empty = false;
+  result = loader.Measure(&empty);
+  if (result != dbOK || empty) {
+    return result;
+  }
+  const TFileMeasure& measure = loader.Measured();
+  const bool hasRecords = FLast != nullptr;
+  // A table without records takes the file's field count; one with records keeps its own.
+  if (!hasRecords) {
+    FFieldCount = measure.maxFieldCount;
+  }
+
+  result = CheckMeasure(measure, hasRecords ? &FFieldCount : nullptr, fieldCount, checkFieldCount,
+                        sameFieldCount);
+  if (result != dbOK) {
+    return result;
+  }
+  // A total the record count cannot carry is refused rather than wrapped.
+  if (measure.lineCount > INT_MAX - FRecordCount) {
+    return dbErrOutOfMemory;
+  }
+
+  result = loader.Prepare(FFieldCount);
+  if (result == dbOK) {
+    result = loader.Build();
+  }
+  if (result != dbOK) {
+    return result;
+  }
+  const TRecordChain records = loader.TakeRecords();
+  records.first->Prev = FLast;
+  if (FLast != nullptr) {
+    FLast->Next = records.first;
+  } else {
+    FFirst = records.first;
+  }
+  FLast = records.last;
+  FRecordCount += records.count;
+  ResetCursor();
+  return records.count;
+}

@@ -1,0 +1,276 @@
+// The platform file layer on POSIX systems.
+//
+// A file opened for reading, and a target held for saving, carry an exclusive flock: a second
+// handle on the same file, in this process or another one using the module, is refused, as a
+// Windows file opened without sharing refuses it. Opening uses O_NONBLOCK, so a FIFO or device
+// without a peer never hangs the host; anything but a regular file is refused afterwards.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "io/file_system.h"
+
+namespace {
+
+int ToDescriptor(TFileHandle file) {
+  return static_cast<int>(file);
+}
+
+bool LockExclusive(int fd) {
+  return flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+void CloseDescriptor(int fd) {
+  // The descriptor is gone after close even when it reports EINTR; never retry.
+  (void)close(fd);
+}
+
+// Fills buffer with the NUL-terminated text, or fails when it does not fit.
+bool CopyPath(char* buffer, std::size_t capacity, const char* text) {
+  const std::size_t length = std::strlen(text);
+  if (length >= capacity) {
+    return false;
+  }
+  std::memcpy(buffer, text, length + 1);
+  return true;
+}
+
+// The directory part of path, with its trailing slash ("" for a bare name), and the name.
+void SplitPath(const char* path, std::size_t* directoryLength, const char** name) {
+  const char* slash = std::strrchr(path, '/');
+  *directoryLength = slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+  *name = path + *directoryLength;
+}
+
+void SyncDirectory(const char* path) {
+  std::size_t directoryLength = 0;
+  const char* name = nullptr;
+  SplitPath(path, &directoryLength, &name);
+  char directory[TSaveTarget::kPathCapacity];
+  if (directoryLength == 0) {
+    directory[0] = '.';
+    directory[1] = '\0';
+  } else {
+    std::memcpy(directory, path, directoryLength);
+    directory[directoryLength] = '\0';
+  }
+  const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    (void)fsync(fd);  // best effort: the rename has happened either way
+    CloseDescriptor(fd);
+  }
+}
+
+class TPosixFileSystem final : public TFileSystem {
+ public:
+  constexpr TPosixFileSystem() = default;
+
+  bool FileExists(const char* path) noexcept override {
+    struct stat info {};
+    return stat(path, &info) == 0 && !S_ISDIR(info.st_mode);
+  }
+
+  bool OpenForReading(const char* path, TFileHandle* file) noexcept override {
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+      return false;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !LockExclusive(fd)) {
+      CloseDescriptor(fd);
+      return false;
+    }
+    *file = fd;
+    return true;
+  }
+
+  bool GetSize(TFileHandle file, std::uint64_t* size) noexcept override {
+    struct stat info {};
+    if (fstat(ToDescriptor(file), &info) != 0 || info.st_size < 0) {
+      return false;
+    }
+    *size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+  }
+
+  bool Read(TFileHandle file, void* buffer, std::uint32_t size,
+            std::uint32_t* got) noexcept override {
+    auto* bytes = static_cast<char*>(buffer);
+    std::uint32_t total = 0;
+    while (total < size) {
+      const ssize_t n = read(ToDescriptor(file), bytes + total, size - total);
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      if (n < 0) {
+        return false;
+      }
+      if (n == 0) {
+        break;
+      }
+      total += static_cast<std::uint32_t>(n);
+    }
+    *got = total;
+    return true;
+  }
+
+  bool Rewind(TFileHandle file) noexcept override {
+    return lseek(ToDescriptor(file), 0, SEEK_SET) == 0;
+  }
+
+  void Close(TFileHandle file) noexcept override { CloseDescriptor(ToDescriptor(file)); }
+
+  bool OpenTarget(const char* path, TSaveTarget* target) noexcept override {
+    const std::size_t length = std::strlen(path);
+    if (length == 0 || path[length - 1] == '/') {
+      return false;
+    }
+    struct stat link {};
+    if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
+      // The link is followed: the file it names is replaced, the link stays. A dangling link
+      // or one in a loop is refused.
+      static_assert(TSaveTarget::kPathCapacity > PATH_MAX, "realpath needs PATH_MAX bytes");
+      if (realpath(path, target->path) == nullptr) {
+        return false;
+      }
+    } else if (!CopyPath(target->path, sizeof(target->path), path)) {
+      return false;
+    }
+
+    struct stat info {};
+    if (stat(target->path, &info) != 0) {
+      if (errno != ENOENT) {
+        return false;
+      }
+      target->exists = false;
+      target->mode = 0666;  // a new file: the process's umask applies
+      return true;
+    }
+    if (S_ISDIR(info.st_mode)) {
+      return false;
+    }
+    const int fd = open(target->path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+      return false;
+    }
+    // A file without any write bit is read-only, also for a process that could write it anyway.
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (info.st_mode & 0222) == 0 ||
+        !LockExclusive(fd)) {
+      CloseDescriptor(fd);
+      return false;
+    }
+    target->held = fd;
+    target->exists = true;
+    target->mode = info.st_mode & 07777;
+    target->owner = info.st_uid;
+    target->group = info.st_gid;
+    return true;
+  }
+
+  bool CreateTemporary(TSaveTarget* target) noexcept override {
+    std::size_t directoryLength = 0;
+    const char* name = nullptr;
+    SplitPath(target->path, &directoryLength, &name);
+    // Long names are shortened in the temporary name; O_EXCL keeps it unique.
+    const int nameLength = static_cast<int>(std::strlen(name) > 100 ? 100 : std::strlen(name));
+    timespec now{};
+    (void)clock_gettime(CLOCK_MONOTONIC, &now);
+    const unsigned long stamp = static_cast<unsigned long>(now.tv_sec) * 1000000000UL +
+                                static_cast<unsigned long>(now.tv_nsec);
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+      const int n =
+          std::snprintf(target->temporary, sizeof(target->temporary), "%.*s.%.*s.%ld-%lx-%u.tmp",
+                        static_cast<int>(directoryLength), target->path, nameLength, name,
+                        static_cast<long>(getpid()), stamp, attempt);
+      if (n < 0 || static_cast<std::size_t>(n) >= sizeof(target->temporary)) {
+        target->temporary[0] = '\0';
+        return false;
+      }
+      const int fd = open(target->temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
+                          target->exists ? 0600 : 0666);
+      if (fd < 0) {
+        target->temporary[0] = '\0';
+        if (errno == EEXIST) {
+          continue;
+        }
+        return false;
+      }
+      target->temp = fd;
+      if (target->exists) {
+        // The new file keeps the old one's owner where this process may give it, and its mode.
+        (void)fchown(fd, target->owner, target->group);
+        if (fchmod(fd, target->mode) != 0) {
+          return false;
+        }
+      }
+      return true;
+    }
+    return false;
+  }
+
+  bool Write(TSaveTarget* target, const void* data, std::uint32_t size) noexcept override {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+      const ssize_t n = write(ToDescriptor(target->temp), bytes, size);
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      if (n <= 0) {
+        return false;
+      }
+      bytes += n;
+      size -= static_cast<std::uint32_t>(n);
+    }
+    return true;
+  }
+
+  bool Flush(TSaveTarget* target) noexcept override {
+    return fsync(ToDescriptor(target->temp)) == 0;
+  }
+
+  bool CloseTemporary(TSaveTarget* target) noexcept override {
+    const int result = close(ToDescriptor(target->temp));
+    target->temp = kNoFile;
+    return result == 0 || errno == EINTR;
+  }
+
+  bool Replace(TSaveTarget* target) noexcept override {
+    if (rename(target->temporary, target->path) != 0) {
+      return false;
+    }
+    target->temporary[0] = '\0';
+    SyncDirectory(target->path);
+    return true;
+  }
+
+  void Discard(TSaveTarget* target) noexcept override {
+    if (target->temp != kNoFile) {
+      CloseDescriptor(ToDescriptor(target->temp));
+      target->temp = kNoFile;
+    }
+    if (target->temporary[0] != '\0') {
+      (void)unlink(target->temporary);
+      target->temporary[0] = '\0';
+    }
+    if (target->held != kNoFile) {
+      CloseDescriptor(ToDescriptor(target->held));  // lets go of the lock
+      target->held = kNoFile;
+    }
+  }
+};
+
+TPosixFileSystem gPosixFileSystem;  // stateless: no mutable global state
+
+}  // namespace
+
+TFileSystem& PlatformFileSystem() noexcept {
+  return gPosixFileSystem;
+}

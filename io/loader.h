@@ -1,0 +1,85 @@
+// Internal. The two passes that read a delimited file into a chain of records, shared by LoadFile
+// and AppendFile.
+//
+// The file format, as read: every line feed ends a line (a final one starts no further line); CR
+// is dropped wherever it stands; every delimiter byte ends a field; there is no quoting. A line
+// holds one field more than it holds delimiters; the field count is the largest of any line, and
+// shorter lines leave their trailing fields absent. In a last line without a line feed an empty
+// last field stays absent. A NUL byte cuts its field's stored text.
+//
+// The count pass measures the file (lines, fields, longest field); the caller checks the counts;
+// the build pass then makes one record per line into a chain the caller takes over. A file that
+// reads differently in the second pass is refused rather than stored past what the first measured.
+#ifndef OVELT_IO_LOADER_H
+#define OVELT_IO_LOADER_H
+
+#include <cstdint>
+
+#include "table/datenbank_table.h"
+#include "table/record_list.h"
+
+// Bytes per read in both passes.
+constexpr std::uint32_t kReadBlockSize = 4000;
+
+// Of a flag the host passes in, only the value 1 counts as set.
+inline bool FlagSet(DB_BOOL flag) noexcept {
+  return flag == 1;
+}
+
+// What the count pass found.
+struct TFileMeasure {
+  std::uint64_t bytes = 0;
+  int lineCount = 0;       // line feeds, plus one when the last byte is not a line feed
+  int maxFieldCount = 0;   // the largest field count of any line
+  int longestField = 0;    // bytes of the longest field with the byte that ends it, CRs included
+  bool consistent = true;  // every line ended by a line feed has the first line's field count
+};
+
+// The checks both loaders make once the file is measured, in this order, writing the
+// out-parameters as they go: the expected field count when checkFieldCount is set (dbErrFieldCount,
+// *fieldCount written, *sameFieldCount not); then *fieldCount; then, when tableFieldCount is not
+// null, the file's count against the table's (dbErrFieldCount); then the consistency check when
+// *sameFieldCount is set (dbErrIntegrity, *sameFieldCount 0); then *sameFieldCount. Null
+// out-parameters are not written; a null sameFieldCount counts as not set. dbOK when all pass.
+int CheckMeasure(const TFileMeasure& measure, const int* tableFieldCount, int* fieldCount,
+                 DB_BOOL checkFieldCount, DB_BOOL* sameFieldCount) noexcept;
+
+class TFileLoader {
+ public:
+  TFileLoader(const TModuleEnv& env, char delimiter) noexcept;
+  // Closes the file and releases the scratch buffer and every record not taken.
+  ~TFileLoader();
+  TFileLoader(const TFileLoader&) = delete;
+  TFileLoader& operator=(const TFileLoader&) = delete;
+
+  // Opens the file exclusively. dbOK or dbErrFileAccess.
+  int Open(const char* path) noexcept;
+  // Queries the size and, unless the file is empty (*empty), runs the count pass.
+  // dbOK; dbErrFileAccess when a call fails; dbErrOutOfMemory when a count passes the 32-bit range.
+  int Measure(bool* empty) noexcept;
+  const TFileMeasure& Measured() const noexcept { return FMeasure; }
+  // Allocates the scratch buffer and the first record of fieldCount fields. dbOK or
+  // dbErrOutOfMemory, with nothing left allocated.
+  int Prepare(int fieldCount) noexcept;
+  // Runs the build pass from the start of the file. dbOK; dbErrOutOfMemory; dbErrFileAccess when a
+  // read fails or the file no longer matches what Measure found. On failure every record is
+  // released.
+  int Build() noexcept;
+  // Hands the built records to the caller.
+  TRecordChain TakeRecords() noexcept;
+
+ private:
+  int StoreField(TRecordNode* record, int index) noexcept;
+  void ReleaseRecords() noexcept;
+
+  TModuleEnv FEnv;
+  char FDelimiter;
+  TFileHandle FFile = kNoFile;
+  TFileMeasure FMeasure;
+  int FFieldCount = 0;
+  char* FScratch = nullptr;
+  std::uint32_t FScratchLength = 0;
+  TRecordChain FRecords;
+};
+
+#endif  // OVELT_IO_LOADER_H

@@ -1,0 +1,130 @@
+// SaveFile: writes the open table as a delimited file.
+//
+// Bytes: one line per record in list order; a record's field texts exactly as stored, separated by
+// the delimiter (n fields always give n - 1 delimiters; an absent and an empty field both give no
+// bytes); every line, the last included, ends with CR LF. Nothing else is written.
+//
+// The table goes to a temporary file beside the target, which replaces the target only when every
+// byte is written and flushed: a save that fails leaves the target with its old bytes.
+#include <cstring>
+
+#include "table/datenbank_table.h"
+
+namespace {
+
+constexpr std::size_t kWriteBufferSize = 64 * 1024;
+constexpr std::size_t kFallbackBufferSize = 512;
+
+// Collects output and hands it to the file layer in large writes. Once a write fails, everything
+// after it is dropped and the failure is remembered.
+class TOutputBuffer {
+ public:
+  TOutputBuffer(TFileSystem& files, TSaveTarget* target, char* buffer, std::size_t capacity)
+      : FFiles(files), FTarget(target), FBuffer(buffer), FCapacity(capacity) {}
+
+  void Append(const char* data, std::size_t length) noexcept {
+    if (length <= FCapacity - FUsed) {
+      std::memcpy(FBuffer + FUsed, data, length);
+      FUsed += length;
+      return;
+    }
+    Drain();
+    if (length < FCapacity) {
+      std::memcpy(FBuffer, data, length);
+      FUsed = length;
+      return;
+    }
+    WriteThrough(data, length);
+  }
+
+  // Writes what is held back. False when any write failed.
+  bool Finish() noexcept {
+    Drain();
+    return FOk;
+  }
+
+ private:
+  void Drain() noexcept {
+    WriteThrough(FBuffer, FUsed);
+    FUsed = 0;
+  }
+
+  void WriteThrough(const char* data, std::size_t length) noexcept {
+    constexpr std::size_t kMaxWrite = 1U << 30;
+    while (FOk && length > 0) {
+      const std::size_t chunk = length < kMaxWrite ? length : kMaxWrite;
+      FOk = FFiles.Write(FTarget, data, static_cast<std::uint32_t>(chunk));
+      data += chunk;
+      length -= chunk;
+    }
+  }
+
+  TFileSystem& FFiles;
+  TSaveTarget* FTarget;
+  char* FBuffer;
+  std::size_t FCapacity;
+  std::size_t FUsed = 0;
+  bool FOk = true;
+};
+
+// Writes the records from first on into the temporary file. The number of records written.
+int WriteRecords(TOutputBuffer& out, const TRecordNode* first, int fieldCount,
+                 char delimiter) noexcept {
+  static constexpr char kLineEnd[] = {'\r', '\n'};
+  int written = 0;
+  for (const TRecordNode* record = first; record != nullptr; record = record->Next) {
+    for (int i = 0; i < fieldCount; ++i) {
+      const char* text = record->Fields[i];
+      if (text != nullptr) {
+        out.Append(text, std::strlen(text));
+      }
+      if (i < fieldCount - 1) {
+        out.Append(&delimiter, 1);
+      }
+    }
+    out.Append(kLineEnd, sizeof(kLineEnd));
+    ++written;
+  }
+  return written;
+}
+
+}  // namespace
+
+int DB_CALL TDatenbank::SaveFile() {
+  if (!FOpen) {
+    return dbErrNotOpen;
+  }
+  if (FFileName == nullptr || FFileName[0] == '\0') {
+    return dbErrNoFileName;
+  }
+  if (!FDelimiterSet) {
+    return dbErrNoDelimiter;
+  }
+
+  TFileSystem& files = *FEnv.files;
+  TSaveTarget target;
+  target.path[0] = '\0';
+  target.temporary[0] = '\0';
+  if (!files.OpenTarget(FFileName, &target) || !files.CreateTemporary(&target)) {
+    files.Discard(&target);
+    return dbErrFileAccess;
+  }
+
+  // Without memory for the large buffer the save still goes through, in small writes.
+  char fallback[kFallbackBufferSize];
+  auto* buffer = static_cast<char*>(FEnv.allocator->Allocate(kWriteBufferSize));
+  TOutputBuffer out(files, &target, buffer != nullptr ? buffer : fallback,
+                    buffer != nullptr ? kWriteBufferSize : sizeof(fallback));
+  const int written = HasNoRecords() ? 0 : WriteRecords(out, FFirst, FFieldCount, FDelimiter);
+  const bool complete = out.Finish();
+  FEnv.allocator->Release(buffer);
+
+  int result = written;
+  if (!complete || !files.Flush(&target) || !files.CloseTemporary(&target)) {
+    result = dbErrWriteFailed;
+  } else if (!files.Replace(&target)) {
+    result = dbErrFileAccess;
+  }
+  files.Discard(&target);
+  return result;
+}

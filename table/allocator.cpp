@@ -1,0 +1,34 @@
+// The process-heap allocator and the overflow-checked array allocation.
+#include "table/allocator.h"
+
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+class TSystemAllocator final : public TAllocator {
+ public:
+  constexpr TSystemAllocator() = default;
+  // malloc(0) may return null; a one-byte block keeps "null means failure" true.
+  void* Allocate(std::size_t size) noexcept override { return std::malloc(size == 0 ? 1 : size); }
+  void Release(void* block) noexcept override { std::free(block); }
+};
+
+TSystemAllocator gSystemAllocator;  // stateless: no mutable global state
+
+}  // namespace
+
+TAllocator& SystemAllocator() noexcept {
+  return gSystemAllocator;
+}
+
+void* AllocateArray(TAllocator& allocator, std::int64_t count, std::size_t elementSize) noexcept {
+  if (count < 0 || elementSize == 0) {
+    return count < 0 ? nullptr : allocator.Allocate(0);
+  }
+  const auto limit = std::numeric_limits<std::size_t>::max() / elementSize;
+  if (static_cast<std::uint64_t>(count) > limit) {
+    return nullptr;
+  }
+  return allocator.Allocate(static_cast<std::size_t>(count) * elementSize);
+}

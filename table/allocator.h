@@ -1,0 +1,33 @@
+// Internal. The allocator through which a table object obtains and returns every block it owns.
+//
+// Allocation failure is a null result, handled where it happens; nothing here throws. Each table
+// object is given its allocator when it is made, so tests can hand one object an allocator that
+// fails on demand without any global switch.
+#ifndef OVELT_TABLE_ALLOCATOR_H
+#define OVELT_TABLE_ALLOCATOR_H
+
+#include <cstddef>
+#include <cstdint>
+
+class TAllocator {
+ public:
+  // A block of at least size bytes, or null when none can be had. size 0 is allowed.
+  virtual void* Allocate(std::size_t size) noexcept = 0;
+  // Returns a block from Allocate; null is ignored.
+  virtual void Release(void* block) noexcept = 0;
+
+ protected:
+  TAllocator() = default;
+  ~TAllocator() = default;
+  TAllocator(const TAllocator&) = default;
+  TAllocator& operator=(const TAllocator&) = default;
+};
+
+// The process heap. Stateless; shared by every object that is not given another allocator.
+TAllocator& SystemAllocator() noexcept;
+
+// An array of count elements of size elementSize, or null when count is negative, the byte size
+// would overflow, or no memory is left.
+void* AllocateArray(TAllocator& allocator, std::int64_t count, std::size_t elementSize) noexcept;
+
+#endif  // OVELT_TABLE_ALLOCATOR_H

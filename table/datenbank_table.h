@@ -1,0 +1,97 @@
+// Internal. TDatenbank, the table object behind TMainDB: its state, invariants and the environment
+// (allocator, file layer, read block size) it is made with.
+//
+// Invariants while the table is open:
+//  1. FFirst and FLast are both null or both set; Next from FFirst visits FRecordCount records and
+//     ends at FLast, Prev from FLast visits them in reverse.
+//  2. FRecordCount is 0 exactly when the list is empty, and never negative.
+//  3. Every record's field array has FFieldCount entries.
+//  4. FCurrent is null and FCurrentIndex -1, or FCurrent is a record of the list and
+//     FCurrentIndex its 1-based position.
+// While no table is open the list is empty and there is no current record; FRecordCount and
+// FFieldCount keep their last values, which no operation reports until a table is open again.
+#ifndef OVELT_TABLE_DATENBANK_TABLE_H
+#define OVELT_TABLE_DATENBANK_TABLE_H
+
+#include <cstdint>
+
+#include "io/file_system.h"
+#include "module/datenbank.h"
+#include "table/allocator.h"
+#include "table/record_list.h"
+
+// What a table object is made with. The factory passes the platform's defaults; tests pass
+// allocators and file layers that fail on demand, and small read blocks.
+struct TModuleEnv {
+  TAllocator* allocator;
+  TFileSystem* files;
+  std::uint32_t readBlockSize;  // bytes per read in both loader passes, 1 to kReadBlockSize
+};
+
+TModuleEnv DefaultModuleEnv() noexcept;
+
+// A new table object in its fresh state, made from env's allocator; null when memory runs out.
+TMainDB* CreateTable(const TModuleEnv& env) noexcept;
+
+class TDatenbank final : public TMainDB {
+ public:
+  explicit TDatenbank(const TModuleEnv& env) noexcept;
+
+  const char* DB_CALL GetFileName() override;
+  DB_BOOL DB_CALL SetFileName(const char* path) override;
+  DB_BOOL DB_CALL FreeFileName() override;
+  DB_BOOL DB_CALL SetDelimiter(char delimiter) override;
+  char DB_CALL GetDelimiter() override;
+  DB_BOOL DB_CALL GetVersion(int* major, int* minor) override;
+  int DB_CALL GetVersionTextLength() override;
+  DB_BOOL DB_CALL GetVersionText(char* buffer) override;
+  int DB_CALL LoadFile(int* fieldCount, DB_BOOL checkFieldCount, DB_BOOL* sameFieldCount) override;
+  int DB_CALL AppendFile(int* fieldCount, DB_BOOL checkFieldCount,
+                         DB_BOOL* sameFieldCount) override;
+  DB_BOOL DB_CALL CloseTable() override;
+  int DB_CALL GetField(int index, char* buffer, unsigned size) override;
+  int DB_CALL GetErrorText(int code, char* buffer, unsigned size) override;
+  int DB_CALL NextRecord() override;
+  int DB_CALL FirstRecord() override;
+  int DB_CALL LastRecord() override;
+  int DB_CALL PriorRecord() override;
+  int DB_CALL GetFieldCount() override;
+  int DB_CALL GetRecordIndex() override;
+  int DB_CALL GetRecordCount() override;
+  int DB_CALL GetModuleName(char* buffer, unsigned size) override;
+  int DB_CALL GetCopyrightText(char* buffer, unsigned size) override;
+  int DB_CALL GetMakerText(char* buffer, unsigned size) override;
+  int DB_CALL GetDescription(char* buffer, unsigned size) override;
+  int DB_CALL SetField(int index, const char* text) override;
+  int DB_CALL SaveFile() override;
+  int DB_CALL DeleteRecord() override;
+  int DB_CALL AddRecord() override;
+  int DB_CALL NewTable(int fieldCount) override;
+
+  // For tests: null when the invariants above hold, else a description of the first one broken.
+  const char* CheckInvariants() const noexcept;
+
+ private:
+  bool HasNoRecords() const noexcept { return FLast == nullptr || FRecordCount == 0; }
+  // The checks that open the record operations: -15, -10, -9 in that order, else dbOK.
+  int CheckCurrentRecord() const noexcept;
+  // The settings checks shared by both loaders: -4, -2, -6 in that order, else dbOK.
+  int CheckLoadSettings() noexcept;
+  // Drops the cursor and marks the table open with no current record.
+  void ResetCursor() noexcept;
+
+  char* FFileName = nullptr;
+  char FDelimiter = '\0';
+  bool FDelimiterSet = false;
+  bool FOpen = false;
+  int FCurrentIndex = -1;
+  TRecordNode* FFirst = nullptr;
+  TRecordNode* FLast = nullptr;
+  int FRecordCount = -1;
+  int FFieldCount = 0;
+  TRecordNode* FCurrent = nullptr;
+
+  TModuleEnv FEnv;
+};
+
+#endif  // OVELT_TABLE_DATENBANK_TABLE_H

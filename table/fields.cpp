@@ -1,0 +1,47 @@
+// Field access on the current record.
+#include <climits>
+#include <cstring>
+
+#include "table/datenbank_table.h"
+#include "texts/text_out.h"
+
+int DB_CALL TDatenbank::GetField(int index, char* buffer, unsigned size) {
+  const TTextOut out(buffer, size);
+  const int check = CheckCurrentRecord();
+  if (check != dbOK) {
+    return check;
+  }
+  if (index < 0 || index > FFieldCount - 1) {
+    return dbErrNoSuchField;
+  }
+  const char* text = FCurrent->Fields[index];
+  if (text == nullptr) {
+    return dbErrFieldEmpty;
+  }
+  return out.Deliver(text);
+}
+
+int DB_CALL TDatenbank::SetField(int index, const char* text) {
+  const int check = CheckCurrentRecord();
+  if (check != dbOK) {
+    return check;
+  }
+  if (index < 0 || index > FFieldCount - 1) {
+    return dbErrNoSuchField;
+  }
+  if (text == nullptr) {
+    return dbErrUnknown;
+  }
+  const std::size_t length = std::strlen(text);
+  // A text the text-out operations could not report the length of is refused like an allocation.
+  if (length >= static_cast<std::size_t>(INT_MAX)) {
+    return dbErrOutOfMemory;
+  }
+  char* copy = CopyText(*FEnv.allocator, text, length);
+  if (copy == nullptr) {
+    return dbErrOutOfMemory;
+  }
+  FEnv.allocator->Release(FCurrent->Fields[index]);
+  FCurrent->Fields[index] = copy;
+  return dbOK;
+}
