@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr std::size_t kWriteBufferSize = 64 * 1024;
+constexpr std::size_t kWriteBufferSize = std::size_t{64} * 1024;
 constexpr std::size_t kFallbackBufferSize = 512;
 
 // Collects output and hands it to the file layer in large writes. Once a write fails, everything
