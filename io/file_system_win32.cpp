@@ -1,0 +1,298 @@
+// The platform file layer on Windows (ANSI calls of KERNEL32; paths pass through unconverted).
+//
+// Files are opened with share mode 0: while the module holds a file for reading or as a save
+// target, every other handle is refused, and a file that another handle holds cannot be opened
+// (dbErrFileAccess). A save writes a temporary file beside the target and moves it into place with
+// MoveFileExA. ReplaceFileA is not used: it fails on a missing target and, under Wine, removes the
+// target before it renames.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "io/file_system.h"
+
+namespace {
+
+// Attributes a replaced file takes over from the old one. Read-only never gets this far.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// MoveFileExA is refused while another process has the target open for a moment (a virus
+// scanner, an indexer); such refusals are tried again this often, this far apart.
+constexpr int kReplaceAttempts = 3;
+constexpr DWORD kReplaceRetryMilliseconds = 10;
+
+// Longest path the ANSI calls take, its NUL not counted.
+constexpr std::size_t kMaxAnsiPath = MAX_PATH - 1;
+
+HANDLE ToHandle(TFileHandle file) {
+  // A handle travels through the shared code as an integer; this is where it turns back.
+  return reinterpret_cast<HANDLE>(file);  // NOLINT(performance-no-int-to-ptr)
+}
+
+TFileHandle FromHandle(HANDLE handle) {
+  return reinterpret_cast<TFileHandle>(handle);
+}
+
+void CloseFile(TFileHandle* file) {
+  if (*file != kNoFile) {
+    (void)CloseHandle(ToHandle(*file));
+    *file = kNoFile;
+  }
+}
+
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+// Only a file on a disk is read or replaced: a pipe, a console or a device is refused.
+bool IsDiskFile(HANDLE handle) {
+  return GetFileType(handle) == FILE_TYPE_DISK;
+}
+
+// Fills buffer with the NUL-terminated text, or fails when it does not fit.
+bool CopyPath(char* buffer, std::size_t capacity, const char* text) {
+  const std::size_t length = std::strlen(text);
+  if (length >= capacity) {
+    return false;
+  }
+  std::memcpy(buffer, text, length + 1);
+  return true;
+}
+
+bool IsRefusalWorthRetrying(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_LOCK_VIOLATION;
+}
+
+// A symbolic link is followed: the file it names is replaced and the link stays. The open handle
+// knows the file it reached; without an answer the path is used as it was given.
+void FollowLink(HANDLE held, TSaveTarget* target) {
+  char resolved[TSaveTarget::kPathCapacity];
+  const DWORD length = GetFinalPathNameByHandleA(
+      held, resolved, static_cast<DWORD>(sizeof(resolved)), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= sizeof(resolved)) {
+    return;
+  }
+  // The answer is "\\?\C:\dir\name" or "\\?\UNC\server\share\name".
+  const char* path = resolved;
+  std::string_view rest(resolved, length);
+  if (rest.rfind("\\\\?\\UNC\\", 0) == 0) {
+    resolved[6] = '\\';
+    path = resolved + 6;
+  } else if (rest.rfind("\\\\?\\", 0) == 0) {
+    path = resolved + 4;
+  }
+  (void)CopyPath(target->path, sizeof(target->path), path);
+}
+
+class TWin32FileSystem final : public TFileSystem {
+ public:
+  constexpr TWin32FileSystem() = default;
+
+  bool FileExists(const char* path) noexcept override {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(path, &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+      return false;
+    }
+    (void)FindClose(search);
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  }
+
+  bool OpenForReading(const char* path, TFileHandle* file) noexcept override {
+    HANDLE handle = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      return false;
+    }
+    if (!IsDiskFile(handle)) {
+      (void)CloseHandle(handle);
+      return false;
+    }
+    *file = FromHandle(handle);
+    return true;
+  }
+
+  bool GetSize(TFileHandle file, std::uint64_t* size) noexcept override {
+    // A size of exactly INVALID_FILE_SIZE is valid; only the error code tells a failure apart.
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    const DWORD low = GetFileSize(ToHandle(file), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+      return false;
+    }
+    *size = (static_cast<std::uint64_t>(high) << 32) | low;
+    return true;
+  }
+
+  bool Read(TFileHandle file, void* buffer, std::uint32_t size,
+            std::uint32_t* got) noexcept override {
+    auto* bytes = static_cast<char*>(buffer);
+    std::uint32_t total = 0;
+    while (total < size) {
+      DWORD n = 0;
+      if (!ReadFile(ToHandle(file), bytes + total, size - total, &n, nullptr)) {
+        return false;
+      }
+      if (n == 0) {
+        break;
+      }
+      total += n;
+    }
+    *got = total;
+    return true;
+  }
+
+  bool Rewind(TFileHandle file) noexcept override {
+    return SetFilePointer(ToHandle(file), 0, nullptr, FILE_BEGIN) == 0;
+  }
+
+  void Close(TFileHandle file) noexcept override { (void)CloseHandle(ToHandle(file)); }
+
+  bool OpenTarget(const char* path, TSaveTarget* target) noexcept override {
+    const std::size_t length = std::strlen(path);
+    if (length == 0 || IsSeparator(path[length - 1])) {
+      return false;
+    }
+    // The full path fixes the directory of the temporary file, also for a relative or
+    // drive-relative name, and stays valid if the current directory changes.
+    const DWORD full =
+        GetFullPathNameA(path, static_cast<DWORD>(sizeof(target->path)), target->path, nullptr);
+    if (full == 0 || full >= sizeof(target->path)) {
+      target->path[0] = '\0';
+      return false;
+    }
+
+    const DWORD attributes = GetFileAttributesA(target->path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      // A missing file is a new file; a missing directory is refused here.
+      if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return false;
+      }
+      target->exists = false;
+      target->mode = FILE_ATTRIBUTE_NORMAL;
+      return true;
+    }
+    // Checked here rather than left to CreateFileA: Wine opens a read-only file for writing.
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+      return false;
+    }
+    HANDLE held = CreateFileA(target->path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+      return false;
+    }
+    if (!IsDiskFile(held)) {
+      (void)CloseHandle(held);
+      return false;
+    }
+    target->held = FromHandle(held);
+    target->exists = true;
+    FollowLink(held, target);
+    const DWORD kept = attributes & kKeptAttributes;
+    target->mode = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
+    return true;
+  }
+
+  bool CreateTemporary(TSaveTarget* target) noexcept override {
+    const char* name = target->path;
+    for (const char* p = target->path; *p != '\0'; ++p) {
+      if (IsSeparator(*p)) {
+        name = p + 1;
+      }
+    }
+    const std::size_t directoryLength = static_cast<std::size_t>(name - target->path);
+    // "~<name>.<pid>-<tick>-<attempt>.tmp" in the target's directory. The name part is shortened
+    // so that the whole path stays within what the ANSI calls take; CREATE_NEW keeps it unique.
+    char suffix[64];
+    const DWORD process = GetCurrentProcessId();
+    const DWORD tick = GetTickCount();
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+      const int suffixLength = std::snprintf(suffix, sizeof(suffix), ".%lx-%lx-%u.tmp",
+                                             static_cast<unsigned long>(process),
+                                             static_cast<unsigned long>(tick), attempt);
+      const std::size_t fixed = directoryLength + 1 + static_cast<std::size_t>(suffixLength);
+      if (suffixLength < 0 || fixed > kMaxAnsiPath) {
+        target->temporary[0] = '\0';
+        return false;
+      }
+      std::size_t nameLength = std::strlen(name);
+      if (fixed + nameLength > kMaxAnsiPath) {
+        nameLength = kMaxAnsiPath - fixed;
+      }
+      (void)std::snprintf(target->temporary, sizeof(target->temporary), "%.*s~%.*s%s",
+                          static_cast<int>(directoryLength), target->path,
+                          static_cast<int>(nameLength), name, suffix);
+      HANDLE handle = CreateFileA(target->temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  target->exists ? target->mode : FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (handle != INVALID_HANDLE_VALUE) {
+        target->temp = FromHandle(handle);
+        return true;
+      }
+      const DWORD error = GetLastError();
+      target->temporary[0] = '\0';
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+        return false;
+      }
+    }
+    return false;
+  }
+
+  bool Write(TSaveTarget* target, const void* data, std::uint32_t size) noexcept override {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+      DWORD written = 0;
+      if (!WriteFile(ToHandle(target->temp), bytes, size, &written, nullptr) || written == 0) {
+        return false;
+      }
+      bytes += written;
+      size -= written;
+    }
+    return true;
+  }
+
+  bool Flush(TSaveTarget* target) noexcept override {
+    return FlushFileBuffers(ToHandle(target->temp)) != 0;
+  }
+
+  bool CloseTemporary(TSaveTarget* target) noexcept override {
+    const BOOL closed = CloseHandle(ToHandle(target->temp));
+    target->temp = kNoFile;
+    return closed != 0;
+  }
+
+  bool Replace(TSaveTarget* target) noexcept override {
+    // A file that is open anywhere, the held handle included, cannot be replaced: let go of it
+    // first. Another process may open the target in between; that refusal is tried again.
+    CloseFile(&target->held);
+    for (int attempt = 1;; ++attempt) {
+      if (MoveFileExA(target->temporary, target->path,
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        target->temporary[0] = '\0';
+        return true;
+      }
+      if (attempt == kReplaceAttempts || !IsRefusalWorthRetrying(GetLastError())) {
+        return false;
+      }
+      Sleep(kReplaceRetryMilliseconds);
+    }
+  }
+
+  void Discard(TSaveTarget* target) noexcept override {
+    CloseFile(&target->temp);
+    if (target->temporary[0] != '\0') {
+      (void)DeleteFileA(target->temporary);
+      target->temporary[0] = '\0';
+    }
+    CloseFile(&target->held);
+  }
+};
+
+TWin32FileSystem gWin32FileSystem;  // stateless: no mutable global state
+
+}  // namespace
+
+TFileSystem& PlatformFileSystem() noexcept {
+  return gWin32FileSystem;
+}

@@ -1,0 +1,47 @@
+# Reads the PE tables of a DLL with objdump -p and fails unless it exports exactly
+# _CreateDatenbankClassInstance and imports only DLLs that every Windows system has.
+# Usage: cmake -DOBJDUMP=<objdump> -DLIBRARY=<dll> -P check_dll.cmake
+cmake_minimum_required(VERSION 3.20)
+execute_process(COMMAND "${OBJDUMP}" -p "${LIBRARY}"
+                OUTPUT_VARIABLE listing ERROR_VARIABLE errors RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "objdump failed (${status}): ${errors}")
+endif()
+
+# Exported names: the lines after "[Ordinal/Name Pointer] Table" look like "\t[   0] name".
+string(FIND "${listing}" "[Ordinal/Name Pointer] Table" start)
+if(start EQUAL -1)
+  message(FATAL_ERROR "${LIBRARY} has no export name table")
+endif()
+string(SUBSTRING "${listing}" ${start} -1 exportPart)
+string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^\n]+" exportLines "${exportPart}")
+set(exports "")
+foreach(line IN LISTS exportLines)
+  string(REGEX REPLACE "^\n\t\\[ *[0-9]+\\] " "" name "${line}")
+  list(APPEND exports "${name}")
+endforeach()
+list(LENGTH exports exportCount)
+if(NOT exports STREQUAL "_CreateDatenbankClassInstance")
+  list(SUBLIST exports 0 5 someExports)
+  message(FATAL_ERROR "want exactly one export, _CreateDatenbankClassInstance; got ${exportCount}, "
+                      "beginning [${someExports}]")
+endif()
+message("exports: ${exports}")
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" importLines "${listing}")
+set(imports "")
+foreach(line IN LISTS importLines)
+  string(REGEX REPLACE "^DLL Name: " "" name "${line}")
+  string(TOLOWER "${name}" name)
+  list(APPEND imports "${name}")
+endforeach()
+message("imports: ${imports}")
+if(imports STREQUAL "")
+  message(FATAL_ERROR "no import table found")
+endif()
+set(systemDlls kernel32.dll msvcrt.dll user32.dll advapi32.dll ntdll.dll)
+foreach(name IN LISTS imports)
+  if(NOT name IN_LIST systemDlls)
+    message(FATAL_ERROR "${LIBRARY} needs ${name}, which is not a system DLL")
+  endif()
+endforeach()

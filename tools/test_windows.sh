@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Builds the 32-bit Windows DLL (preset "windows") and proves it under Wine:
+#   1. the whole unit suite, the C host and the export check (ctest --preset windows);
+#   2. the export table and imports of build/windows/datenbank.dll, read with objdump;
+#   3. the round trip against the Linux library of LINUX_BUILD_DIR.
+#
+# Usage: tools/test_windows.sh [LINUX_BUILD_DIR]   (default: build/default)
+# Exit status: 0 all passed; 1 a step failed; 3 the cross toolchain or Wine is missing (the
+# message names the packages; .ci/install_windows_toolchain.sh installs them as root).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$(pwd)
+linux_build=${1:-build/default}
+windows_build=build/windows
+jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+
+# ---- what the suite needs, and which Debian package brings it ----
+missing=()
+need() {  # need COMMAND_OR_PATH PACKAGE
+    if [[ $1 == /* ]]; then
+        [ -e "$1" ] || missing+=("$2 (for $1)")
+    else
+        command -v "$1" >/dev/null 2>&1 || missing+=("$2 (for $1)")
+    fi
+}
+need cmake cmake
+need ninja ninja-build
+need i686-w64-mingw32-gcc-posix gcc-mingw-w64-i686-posix
+need i686-w64-mingw32-g++-posix g++-mingw-w64-i686-posix
+need i686-w64-mingw32-windres binutils-mingw-w64-i686
+need i686-w64-mingw32-objdump binutils-mingw-w64-i686
+need /usr/src/googletest/googletest/CMakeLists.txt googletest
+need wine wine
+need wineboot wine
+need wineserver wine
+need /usr/lib/wine/wine wine32:i386
+if [ ${#missing[@]} -ne 0 ]; then
+    echo "The Windows suite cannot run; missing:" >&2
+    printf '  %s\n' "${missing[@]}" >&2
+    echo "Install them as root with: bash .ci/install_windows_toolchain.sh" >&2
+    echo "(dpkg --add-architecture i386; apt-get install g++-mingw-w64-i686 wine wine32:i386 googletest)" >&2
+    exit 3
+fi
+
+failed=()
+step() {  # step NAME COMMAND...
+    echo "=== $1"
+    if ! "${@:2}"; then
+        echo "=== FAILED: $1"
+        failed+=("$1")
+        return 1
+    fi
+}
+
+export WINEPREFIX="$source_dir/$windows_build/wineprefix"
+export WINEDEBUG=-all
+
+step "configure (preset windows)" cmake --preset windows -DDATENBANK_BUILD_TESTS=ON || exit 1
+step "build (preset windows)" cmake --build --preset windows -j "$jobs" || exit 1
+
+# Wine's first start creates the prefix (about 20 s); done once here rather than inside a test.
+step "wineboot $WINEPREFIX" wineboot --init || exit 1
+# One wineserver for the whole run: a client that connects while a server is shutting down after
+# its idle time fails with "recvmsg: Connection reset by peer".
+wineserver -p
+trap 'wineserver -k 2>/dev/null' EXIT
+
+step "unit suite and C host under Wine" ctest --preset windows -j "$jobs"
+
+check_exports() {
+    local listing exports imports
+    listing=$(i686-w64-mingw32-objdump -p "$windows_build/datenbank.dll") || return 1
+    exports=$(printf '%s\n' "$listing" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+        sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p')
+    imports=$(printf '%s\n' "$listing" | sed -n 's/^[[:space:]]*DLL Name: //p')
+    echo "exports: $(echo $exports)"
+    echo "imports: $(echo $imports)"
+    if [ "$exports" != "_CreateDatenbankClassInstance" ]; then
+        echo "want exactly one export, _CreateDatenbankClassInstance" >&2
+        return 1
+    fi
+    local name
+    for name in $imports; do
+        case "${name,,}" in
+        kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll | ntdll.dll) ;;
+        *)
+            echo "datenbank.dll needs $name, which is not a system DLL" >&2
+            return 1
+            ;;
+        esac
+    done
+}
+step "export table and imports of datenbank.dll" check_exports
+
+if [ -f "$linux_build/CMakeCache.txt" ]; then
+    step "Linux library in $linux_build" cmake --build "$linux_build" -j "$jobs" --target datenbank
+fi
+step "round trip Linux <-> Wine" tests/cross/round_trip.sh "$linux_build" "$windows_build"
+
+if [ ${#failed[@]} -ne 0 ]; then
+    echo "Windows suite FAILED:" >&2
+    printf '  %s\n' "${failed[@]}" >&2
+    exit 1
+fi
+echo "Windows suite passed."
