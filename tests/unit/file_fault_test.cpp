@@ -1,0 +1,355 @@
+// Failures of the file layer: every call a load, an append or a save makes fails in turn, once or
+// from then on, and the file layer lies about sizes and content. The result code, the table and
+// the files on disk must be as documented each time.
+#include <climits>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/counting_allocator.h"
+#include "tests/support/faulty_file_system.h"
+#include "tests/support/test_support.h"
+
+// Under the sanitizers the count pass over a 2 GiB file takes long; one such file is enough there.
+#if defined(__SANITIZE_ADDRESS__)
+#define DB_TEST_SLOW_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DB_TEST_SLOW_BUILD 1
+#endif
+#endif
+
+namespace {
+
+using dbtest::CountingAllocator;
+using dbtest::Dump;
+using dbtest::FaultyFileSystem;
+using dbtest::FileOp;
+using dbtest::ScopedTable;
+using dbtest::TempDir;
+
+const char kFile[] = "a;bb;c\r\nd\r\n;e;\r\nlast;x";
+const char kFileDump[] = "a|bb|c\nd|<absent>|<absent>\n|e|\nlast|x|<absent>\n";
+const char kOldDump[] = "o1|o2|o3\np1|p2|p3\n";
+
+enum class Start { kLoaded, kOpenEmpty };
+
+struct Setup {
+  const char* name;
+  Start start;
+  bool persistent;
+  std::uint32_t block;
+};
+
+const Setup kLoaderSetups[] = {
+    {"loaded, transient, block 7", Start::kLoaded, false, 7},
+    {"loaded, persistent, block 7", Start::kLoaded, true, 7},
+    {"empty, transient, block 4000", Start::kOpenEmpty, false, 4000},
+    {"empty, persistent, block 3", Start::kOpenEmpty, true, 3},
+};
+
+void Prepare(TDatenbank* db, const TempDir& dir, Start start) {
+  dbtest::WriteBytes(dir.File("in.csv"), kFile);
+  if (start == Start::kLoaded) {
+    ASSERT_EQ(dbtest::LoadBytes(db, dir, "o1;o2;o3\np1;p2;p3\n", ';', "old.csv"), 2);
+    db->LastRecord();
+  } else {
+    db->NewTable(5);
+    db->SetDelimiter(';');
+  }
+  db->SetFileName(dir.File("in.csv").c_str());
+}
+
+// What a failed call of the file layer must lead to in the loaders: the existence test failing
+// means no file; everything else is an access failure. Whether the out-parameters were written
+// depends on whether the count pass got through.
+struct Expected {
+  int result;
+  bool measured;
+};
+
+Expected ForLoader(const FaultyFileSystem& files) {
+  const FileOp op = files.FirstFailure();
+  if (op == FileOp::kFileExists) {
+    return {dbErrFileNotFound, false};
+  }
+  const bool measured =
+      op == FileOp::kRewind || (op == FileOp::kRead && files.FirstFailurePass() > 0);
+  return {dbErrFileAccess, measured};
+}
+
+void LoaderFaults(bool append) {
+  for (const Setup& setup : kLoaderSetups) {
+    SCOPED_TRACE(setup.name);
+    std::set<std::pair<FileOp, int>> failed;  // the calls failed, with the pass of a read
+    for (std::uint64_t n = 1;; ++n) {
+      ASSERT_LT(n, 500U) << "the operation never got through";
+      SCOPED_TRACE("call " + std::to_string(n));
+      TempDir dir;
+      FaultyFileSystem files;
+      CountingAllocator memory;
+      ScopedTable db(dbtest::MakeEnv(&memory, &files, setup.block));
+      Prepare(db.get(), dir, setup.start);
+      const std::size_t liveBefore = memory.Live();
+      const bool loaded = setup.start == Start::kLoaded;
+
+      files.FailAt(n, setup.persistent);
+      int fieldCount = -99;
+      DB_BOOL same = 2;
+      const int result =
+          append ? db->AppendFile(&fieldCount, 0, &same) : db->LoadFile(&fieldCount, 0, &same);
+      const bool injected = files.Failures() > 0;
+      files.Heal();
+      EXPECT_EQ(files.OpenFiles(), 0);
+      EXPECT_INVARIANTS(db.get());
+      if (!injected) {
+        EXPECT_EQ(result, 4);
+        EXPECT_EQ(Dump(db.get()), std::string(append && loaded ? kOldDump : "") + kFileDump);
+        break;
+      }
+      SCOPED_TRACE(dbtest::FileOpName(files.FirstFailure()));
+      failed.emplace(files.FirstFailure(),
+                     files.FirstFailure() == FileOp::kRead ? files.FirstFailurePass() : 0);
+      const Expected expected = ForLoader(files);
+      EXPECT_EQ(result, expected.result);
+      EXPECT_EQ(fieldCount, expected.measured ? 3 : -99);
+      EXPECT_EQ(same, expected.measured ? 0 : 2);
+      if (append || result == dbErrFileNotFound) {
+        // Nothing of the table changed but, in a table without records, the field count.
+        EXPECT_EQ(memory.Live(), liveBefore);
+        EXPECT_EQ(db->GetRecordIndex(), loaded ? 2 : static_cast<int>(dbErrNoRecords));
+        EXPECT_EQ(db->GetFieldCount(), loaded ? 3 : expected.measured ? 3 : 5);
+        EXPECT_EQ(Dump(db.get()), loaded ? kOldDump : "");
+      } else {
+        // As the closing step left it: closed if it held records, else open and empty.
+        EXPECT_EQ(db->GetRecordCount(), loaded ? dbErrNotOpen : 0);
+        EXPECT_EQ(db->GetFieldCount(), loaded ? dbErrNotOpen : expected.measured ? 3 : 5);
+        EXPECT_EQ(memory.Live(), 2U);  // the object and its file name
+        db->NewTable(0);
+      }
+      // The file was let go: the same call goes through now.
+      EXPECT_EQ(append ? db->AppendFile(nullptr, 0, nullptr) : db->LoadFile(nullptr, 0, nullptr),
+                4);
+      db->CloseTable();
+      db->FreeFileName();
+      EXPECT_EQ(memory.Live(), 1U);
+    }
+    const std::set<std::pair<FileOp, int>> every = {
+        {FileOp::kFileExists, 0}, {FileOp::kOpenForReading, 0}, {FileOp::kGetSize, 0},
+        {FileOp::kRead, 0},       {FileOp::kRewind, 0},         {FileOp::kRead, 1}};
+    EXPECT_EQ(failed, every);
+  }
+}
+
+TEST(FileFaultTest, LoadFile) {
+  LoaderFaults(false);
+}
+
+TEST(FileFaultTest, AppendFile) {
+  LoaderFaults(true);
+}
+
+TEST(FileFaultTest, SaveFile) {
+  struct SaveSetup {
+    const char* name;
+    bool targetExists;
+    bool persistent;
+    bool smallBuffer;  // the large write buffer cannot be had: many small writes
+  };
+  const SaveSetup setups[] = {
+      {"existing, transient", true, false, false},
+      {"existing, persistent, small writes", true, true, true},
+      {"existing, transient, small writes", true, false, true},
+      {"new file, persistent", false, true, false},
+  };
+  for (const SaveSetup& setup : setups) {
+    SCOPED_TRACE(setup.name);
+    std::uint64_t writes = 0;
+    std::set<FileOp> failed;
+    for (std::uint64_t n = 1;; ++n) {
+      ASSERT_LT(n, 500U) << "the operation never got through";
+      SCOPED_TRACE("call " + std::to_string(n));
+      TempDir dir;
+      FaultyFileSystem files;
+      CountingAllocator memory;
+      ScopedTable db(dbtest::MakeEnv(&memory, &files));
+      const std::string target = dir.File("out.csv");
+      if (setup.targetExists) {
+        dbtest::WriteBytes(target, "old;bytes\r\n");
+      }
+      db->SetFileName(target.c_str());
+      db->SetDelimiter(';');
+      db->NewTable(2);
+      std::string expected;
+      for (int r = 0; r < 60; ++r) {
+        const std::string text = std::to_string(r) + std::string(static_cast<std::size_t>(r), 't');
+        db->AddRecord();
+        db->SetField(1, text.c_str());
+        expected += ";" + text + "\r\n";
+      }
+      db->FirstRecord();
+      db->NextRecord();
+
+      memory.FailAt(setup.smallBuffer ? 1 : 0, true);
+      files.FailAt(n, setup.persistent);
+      const std::uint64_t writesBefore = files.Calls(FileOp::kWrite);
+      const int result = db->SaveFile();
+      const bool injected = files.Failures() > 0;
+      files.Heal();
+      memory.Heal();
+      EXPECT_INVARIANTS(db.get());
+      EXPECT_EQ(db->GetRecordIndex(), 2);
+      EXPECT_EQ(db->GetRecordCount(), 60);
+      const std::vector<std::string> onlyTarget{"out.csv"};
+      if (!injected) {
+        EXPECT_EQ(result, 60);
+        EXPECT_EQ(dbtest::ReadBytes(target), expected);
+        EXPECT_EQ(dir.Entries(), onlyTarget);
+        writes = files.Calls(FileOp::kWrite) - writesBefore;
+        break;
+      }
+      const FileOp op = files.FirstFailure();
+      SCOPED_TRACE(dbtest::FileOpName(op));
+      failed.insert(op);
+      const bool writing =
+          op == FileOp::kWrite || op == FileOp::kFlush || op == FileOp::kCloseTemporary;
+      EXPECT_EQ(result, writing ? dbErrWriteFailed : dbErrFileAccess);
+      if (setup.targetExists) {
+        EXPECT_EQ(dbtest::ReadBytes(target), "old;bytes\r\n");
+        EXPECT_EQ(dir.Entries(), onlyTarget);
+      } else {
+        EXPECT_TRUE(dir.Entries().empty());
+      }
+      // Nothing is held: a second save goes through and the table is as it was.
+      EXPECT_EQ(db->SaveFile(), 60);
+      EXPECT_EQ(dbtest::ReadBytes(target), expected);
+      EXPECT_EQ(dir.Entries(), onlyTarget);
+      EXPECT_EQ(db->GetRecordIndex(), 2);
+    }
+    EXPECT_EQ(writes > 1, setup.smallBuffer);
+    const std::set<FileOp> every = {FileOp::kOpenTarget,     FileOp::kCreateTemporary,
+                                    FileOp::kWrite,          FileOp::kFlush,
+                                    FileOp::kCloseTemporary, FileOp::kReplace};
+    EXPECT_EQ(failed, every);
+  }
+}
+
+TEST(FileFaultTest, SizeIsUsedWhole) {
+  // A size that is a multiple of 4 GiB must not pass for an empty file.
+  TempDir dir;
+  dbtest::WriteBytes(dir.File("in.csv"), "a;b\r\nc;d\r\n");
+  for (const std::uint64_t size : {std::uint64_t{1} << 32, std::uint64_t{3} << 32}) {
+    SCOPED_TRACE(size);
+    FaultyFileSystem files;
+    ScopedTable db(dbtest::MakeEnv(nullptr, &files));
+    files.FakeSize(size);
+    db->SetFileName(dir.File("in.csv").c_str());
+    db->SetDelimiter(';');
+    EXPECT_EQ(db->LoadFile(nullptr, 0, nullptr), 2);
+    EXPECT_EQ(db->AppendFile(nullptr, 0, nullptr), 2);
+    EXPECT_EQ(Dump(db.get()), "a|b\nc|d\na|b\nc|d\n");
+  }
+}
+
+TEST(FileFaultTest, FileChangedBetweenThePasses) {
+  struct Case {
+    const char* name;
+    std::string first, second;
+    int fieldCount;  // as the first pass finds it
+    int result;
+  };
+  const Case cases[] = {
+      {"unchanged", "ab;c\nd;e\n", "ab;c\nd;e\n", 2, 2},
+      {"more fields in a line", "abc;d\n", "a;b;d\n", 2, dbErrFileAccess},
+      {"longer field", "ab;cd\n", "abcd;\n", 2, dbErrFileAccess},
+      {"longer field at the end", "ab;cd", "ab;cde", 2, dbErrFileAccess},
+      {"more lines", "ab\ncd\n", "a\nb\nc\n", 1, dbErrFileAccess},
+      {"fewer lines", "a\nb\ncd\n", "abc\nde\n", 1, dbErrFileAccess},
+      {"shorter", "a;b\nc;d\n", "a;b\n", 2, dbErrFileAccess},
+      {"empty now", "a;b\nc;d\n", "", 2, dbErrFileAccess},
+      {"longer", "a;b\n", "a;b\nc;d\n", 2, dbErrFileAccess},
+  };
+  TempDir dir;
+  dbtest::WriteBytes(dir.File("in.csv"), "placeholder");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const bool append : {false, true}) {
+      SCOPED_TRACE(append ? "AppendFile" : "LoadFile");
+      FaultyFileSystem files;
+      CountingAllocator memory;
+      ScopedTable db(dbtest::MakeEnv(&memory, &files, 3));
+      db->NewTable(c.fieldCount);
+      db->AddRecord();
+      db->SetField(0, "keep");
+      db->SetFileName(dir.File("in.csv").c_str());
+      db->SetDelimiter(';');
+      const std::size_t liveBefore = memory.Live();
+      files.ServePasses({c.first, c.second});
+      int fieldCount = 0;
+      DB_BOOL same = 0;
+      const int result =
+          append ? db->AppendFile(&fieldCount, 0, &same) : db->LoadFile(&fieldCount, 0, &same);
+      EXPECT_EQ(result, c.result);
+      EXPECT_EQ(fieldCount, c.fieldCount);
+      EXPECT_INVARIANTS(db.get());
+      EXPECT_EQ(files.OpenFiles(), 0);
+      if (result > 0) {
+        EXPECT_EQ(db->GetRecordCount(), append ? 1 + result : result);
+      } else if (append) {
+        EXPECT_EQ(memory.Live(), liveBefore);
+        EXPECT_EQ(db->GetRecordCount(), 1);
+        EXPECT_EQ(db->GetRecordIndex(), 1);
+        EXPECT_EQ(dbtest::Field(db.get(), 0), "keep");
+      } else {
+        EXPECT_EQ(db->GetRecordCount(), dbErrNotOpen);
+        EXPECT_EQ(memory.Live(), 2U);
+      }
+    }
+  }
+}
+
+TEST(FileFaultTest, CountsBeyondThe32BitRangeAreRefused) {
+  // Each file is a little over 2 GiB and exists only in the file layer.
+  struct Case {
+    const char* name;
+    std::uint64_t length;
+    char fill;
+  };
+  const Case cases[] = {
+      {"lines", std::uint64_t{INT_MAX} + 1, '\n'},
+      {"fields of a line", std::uint64_t{INT_MAX}, ';'},
+      {"length of a field", std::uint64_t{INT_MAX}, 'x'},
+  };
+  TempDir dir;
+  dbtest::WriteBytes(dir.File("in.csv"), "placeholder");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+#ifdef DB_TEST_SLOW_BUILD
+    if (&c != cases) {
+      break;
+    }
+#endif
+    FaultyFileSystem files;
+    CountingAllocator memory;
+    ScopedTable db(dbtest::MakeEnv(&memory, &files));
+    db->NewTable(5);
+    db->SetFileName(dir.File("in.csv").c_str());
+    db->SetDelimiter(';');
+    const char fill = c.fill;
+    files.ServeGenerated(c.length, [fill](std::uint64_t, char* buffer, std::uint32_t count) {
+      std::memset(buffer, fill, count);
+    });
+    int fieldCount = -99;
+    DB_BOOL same = 2;
+    EXPECT_EQ(db->LoadFile(&fieldCount, 0, &same), dbErrOutOfMemory);
+    EXPECT_EQ(fieldCount, -99);
+    EXPECT_EQ(same, 2);
+    EXPECT_EQ(db->GetRecordCount(), 0);
+    EXPECT_EQ(db->GetFieldCount(), 5);
+    EXPECT_EQ(files.OpenFiles(), 0);
+    EXPECT_EQ(memory.Live(), 2U);
+  }
+}
+
+}  // namespace
