@@ -46,7 +46,8 @@ class TFileSystem {
   virtual void Close(TFileHandle file) noexcept = 0;
 
   // --- Saving by replacement ---
-  // A save runs OpenTarget, CreateTemporary, Write..., Flush, CloseTemporary, Replace, and always
+  // A save runs OpenTarget, CreateTemporary, Write..., Flush, CloseTemporary, Replace,
+  // SyncDirectory, and always
   // ends with Discard, which removes a temporary file that was not moved into place and lets go of
   // the target. Until Replace succeeds the target keeps its bytes.
   //
@@ -62,6 +63,9 @@ class TFileSystem {
   virtual bool CloseTemporary(TSaveTarget* target) noexcept = 0;
   // Puts the temporary file in the target's place in one step.
   virtual bool Replace(TSaveTarget* target) noexcept = 0;
+  // Makes the replacement itself durable where the platform needs a separate step for it. Best
+  // effort: the new content is in place either way, so the writer ignores a failure.
+  virtual bool SyncDirectory(TSaveTarget* target) noexcept = 0;
   virtual void Discard(TSaveTarget* target) noexcept = 0;
 
  protected:

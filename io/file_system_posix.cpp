@@ -50,7 +50,7 @@ void SplitPath(const char* path, std::size_t* directoryLength, const char** name
   *name = path + *directoryLength;
 }
 
-void SyncDirectory(const char* path) {
+bool SyncDirectoryOf(const char* path) {
   std::size_t directoryLength = 0;
   const char* name = nullptr;
   SplitPath(path, &directoryLength, &name);
@@ -63,10 +63,12 @@ void SyncDirectory(const char* path) {
     directory[directoryLength] = '\0';
   }
   const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    (void)fsync(fd);  // best effort: the rename has happened either way
-    CloseDescriptor(fd);
+  if (fd < 0) {
+    return false;
   }
+  const bool synced = fsync(fd) == 0;
+  CloseDescriptor(fd);
+  return synced;
 }
 
 class TPosixFileSystem final : public TFileSystem {
@@ -247,8 +249,11 @@ class TPosixFileSystem final : public TFileSystem {
       return false;
     }
     target->temporary[0] = '\0';
-    SyncDirectory(target->path);
     return true;
+  }
+
+  bool SyncDirectory(TSaveTarget* target) noexcept override {
+    return SyncDirectoryOf(target->path);
   }
 
   void Discard(TSaveTarget* target) noexcept override {

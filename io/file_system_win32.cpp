@@ -279,6 +279,9 @@ class TWin32FileSystem final : public TFileSystem {
     }
   }
 
+  // MOVEFILE_WRITE_THROUGH returns only once the move is on the disk: nothing is left to do.
+  bool SyncDirectory(TSaveTarget* /*target*/) noexcept override { return true; }
+
   void Discard(TSaveTarget* target) noexcept override {
     CloseFile(&target->temp);
     if (target->temporary[0] != '\0') {

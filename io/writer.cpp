@@ -124,6 +124,8 @@ int DB_CALL TDatenbank::SaveFile() {
     result = dbErrWriteFailed;
   } else if (!files.Replace(&target)) {
     result = dbErrFileAccess;
+  } else {
+    (void)files.SyncDirectory(&target);  // best effort: the new content is in place
   }
   files.Discard(&target);
   return result;

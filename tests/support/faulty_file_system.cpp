@@ -9,9 +9,9 @@ namespace dbtest {
 
 const char* FileOpName(FileOp op) {
   static const char* const kNames[] = {
-      "FileExists",     "OpenForReading", "GetSize",         "Read",  "Rewind",
-      "Close",          "OpenTarget",     "CreateTemporary", "Write", "Flush",
-      "CloseTemporary", "Replace",        "Discard",         "none"};
+      "FileExists",     "OpenForReading", "GetSize",         "Read",    "Rewind",
+      "Close",          "OpenTarget",     "CreateTemporary", "Write",   "Flush",
+      "CloseTemporary", "Replace",        "SyncDirectory",   "Discard", "none"};
   return kNames[static_cast<unsigned>(op)];
 }
 
@@ -179,6 +179,10 @@ bool FaultyFileSystem::CloseTemporary(TSaveTarget* target) noexcept {
 
 bool FaultyFileSystem::Replace(TSaveTarget* target) noexcept {
   return !Fails(FileOp::kReplace) && inner_.Replace(target);
+}
+
+bool FaultyFileSystem::SyncDirectory(TSaveTarget* target) noexcept {
+  return !Fails(FileOp::kSyncDirectory) && inner_.SyncDirectory(target);
 }
 
 void FaultyFileSystem::Discard(TSaveTarget* target) noexcept {

@@ -25,6 +25,7 @@ enum class FileOp : unsigned {
   kFlush,
   kCloseTemporary,
   kReplace,
+  kSyncDirectory,
   kDiscard,
   kCount
 };
@@ -93,6 +94,7 @@ class FaultyFileSystem final : public TFileSystem {
   bool Flush(TSaveTarget* target) noexcept override;
   bool CloseTemporary(TSaveTarget* target) noexcept override;
   bool Replace(TSaveTarget* target) noexcept override;
+  bool SyncDirectory(TSaveTarget* target) noexcept override;
   void Discard(TSaveTarget* target) noexcept override;
 
  private:
