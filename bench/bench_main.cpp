@@ -1,6 +1,7 @@
 // datenbank_bench: throughput and memory of the shared library, driven as a host drives it.
 //
 //   datenbank_bench [--lines N] [--fields N] [--runs N] [--dir PATH] [--library PATH]
+//   datenbank_bench --mode load|read|save|append --file PATH [--out PATH] [--library PATH]
 //
 // Writes a semicolon-delimited file of N lines (default 1,000,000) of N fields (default 10), each
 // field 3 to 15 random printable bytes and each line ended by CR LF, so that a save reproduces the
@@ -9,6 +10,15 @@
 // checks what it got. Throughput is the file's size in MB (10^6 bytes) divided by the time, for all
 // three. The peak resident memory of a load (VmHWM) is taken in a forked child that does nothing
 // but load, so the figure is not raised by the generator or by earlier runs.
+//
+// With --mode the program makes one measurement of an existing file and prints it as one line of
+// key=value pairs, for bench/compare.sh, which starts a fresh process for every measurement:
+//   load    LoadFile (seconds=), and the peak memory of the load: VmRSS before it (base_kb=) and
+//           VmHWM after it (hwm_kb=)
+//   read    after the load, one GetField of every field of every record (seconds=, field_bytes=)
+//   save    after the load, SaveFile to --out (seconds=, out_bytes=)
+//   append  after the load, AppendFile of the same file onto the loaded table (seconds=)
+// Every mode also prints the load's figures (load_s=, base_kb=, hwm_kb=, records=, fields=).
 //
 // The library is the shared one, loaded with dlopen: DATENBANK_LIBRARY or --library, else the
 // library of the build this program belongs to.
@@ -50,6 +60,9 @@ struct Options {
   int runs = 5;
   std::string dir;
   std::string library;
+  std::string mode;  // empty: the generating benchmark above; else one measurement of --file
+  std::string file;
+  std::string out;
 };
 
 struct Generated {
@@ -88,7 +101,8 @@ Options ParseOptions(int argc, char** argv) {
     const std::string option = argv[i];
     if (i + 1 >= argc) {
       Die("usage: datenbank_bench [--lines N] [--fields N] [--runs N] [--dir PATH] "
-          "[--library PATH]");
+          "[--library PATH]\n       datenbank_bench --mode load|read|save|append --file PATH "
+          "[--out PATH] [--library PATH]");
     }
     const char* value = argv[++i];
     if (option == "--lines") {
@@ -101,8 +115,23 @@ Options ParseOptions(int argc, char** argv) {
       options.dir = value;
     } else if (option == "--library") {
       options.library = value;
+    } else if (option == "--mode") {
+      options.mode = value;
+    } else if (option == "--file") {
+      options.file = value;
+    } else if (option == "--out") {
+      options.out = value;
     } else {
       Die("unknown option " + option);
+    }
+  }
+  if (!options.mode.empty()) {
+    if (options.mode != "load" && options.mode != "read" && options.mode != "save" &&
+        options.mode != "append") {
+      Die("unknown mode " + options.mode);
+    }
+    if (options.file.empty() || (options.mode == "save" && options.out.empty())) {
+      Die("--mode needs --file, and --mode save also --out");
     }
   }
   return options;
@@ -303,6 +332,85 @@ RunTimes Run(TMainDB* db, const std::string& input, const std::string& output,
   return times;
 }
 
+// Copies every field of every record out once, walking with FirstRecord/NextRecord as a host
+// does; the buffer grows when GetField reports a longer text. Returns the bytes of field text.
+std::uint64_t ReadAllFields(TMainDB* db, int fieldCount, long& records) {
+  std::vector<char> buffer(4096);
+  std::uint64_t delivered = 0;
+  records = 0;
+  for (int position = db->FirstRecord(); position > 0; position = db->NextRecord()) {
+    ++records;
+    for (int field = 0; field < fieldCount; ++field) {
+      int result = db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size()));
+      if (result > 0) {
+        buffer.resize(static_cast<std::size_t>(result) + 1);
+        result = db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size()));
+      }
+      if (result != 0) {
+        Die("GetField gave " + std::to_string(result) + " (" + Message(db, result) + ")");
+      }
+      delivered += std::strlen(buffer.data());
+    }
+  }
+  return delivered;
+}
+
+// One measurement of --file in this process (see the top of this file); prints one line.
+int RunMode(Factory factory, const Options& options) {
+  g_table = factory();
+  TMainDB* db = g_table;
+  if (db == nullptr) {
+    Die("no table object");
+  }
+  int fieldCount = 0;
+  DB_BOOL same = 0;
+  const long baseKb = StatusKb("VmRSS");
+  auto start = Clock::now();
+  const int loaded = Load(db, options.file, fieldCount, same);
+  const double loadSeconds = Seconds(start);
+  const long hwmKb = StatusKb("VmHWM");
+  if (loaded <= 0) {
+    Die("LoadFile gave " + std::to_string(loaded) + " (" + Message(db, loaded) + ")");
+  }
+  std::printf("mode=%s records=%d fields=%d load_s=%.6f base_kb=%ld hwm_kb=%ld",
+              options.mode.c_str(), loaded, fieldCount, loadSeconds, baseKb, hwmKb);
+  double seconds = loadSeconds;
+  if (options.mode == "read") {
+    long records = 0;
+    start = Clock::now();
+    const std::uint64_t delivered = ReadAllFields(db, fieldCount, records);
+    seconds = Seconds(start);
+    if (records != loaded) {
+      Die("the walk met " + std::to_string(records) + " records");
+    }
+    std::printf(" field_bytes=%llu", static_cast<unsigned long long>(delivered));
+  } else if (options.mode == "save") {
+    if (db->SetFileName(options.out.c_str()) != 1) {
+      Die("SetFileName failed");
+    }
+    start = Clock::now();
+    const int saved = db->SaveFile();
+    seconds = Seconds(start);
+    if (saved != loaded) {
+      Die("SaveFile gave " + std::to_string(saved) + " (" + Message(db, saved) + ")");
+    }
+    std::printf(" out_bytes=%llu",
+                static_cast<unsigned long long>(std::filesystem::file_size(options.out)));
+  } else if (options.mode == "append") {
+    int appendedFields = 0;
+    DB_BOOL appendedSame = 0;
+    start = Clock::now();
+    const int appended = db->AppendFile(&appendedFields, 0, &appendedSame);
+    seconds = Seconds(start);
+    if (appended != loaded || db->GetRecordCount() != 2 * loaded) {
+      Die("AppendFile gave " + std::to_string(appended) + " (" + Message(db, appended) + ")");
+    }
+    std::printf(" appended=%d", appended);
+  }
+  std::printf(" seconds=%.6f\n", seconds);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -321,6 +429,9 @@ int main(int argc, char** argv) {
     Die(options.library + " does not export _CreateDatenbankClassInstance");
   }
   const auto factory = reinterpret_cast<Factory>(symbol);
+  if (!options.mode.empty()) {
+    return RunMode(factory, options);
+  }
 
   std::filesystem::path dir;
   bool ownDir = false;
