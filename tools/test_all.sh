@@ -15,6 +15,7 @@ run_preset() {
 
 run_preset default
 run_preset sanitize
+run_preset tsan
 
 if [ -x tools/test_windows.sh ]; then
   echo "=== windows build (32-bit DLL under Wine)"
