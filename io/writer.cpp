@@ -74,7 +74,7 @@ int WriteRecords(TOutputBuffer& out, const TRecordNode* first, int fieldCount,
   int written = 0;
   for (const TRecordNode* record = first; record != nullptr; record = record->Next) {
     for (int i = 0; i < fieldCount; ++i) {
-      const char* text = record->Fields[i];
+      const char* text = record->Fields()[i];
       if (text != nullptr) {
         out.Append(text, std::strlen(text));
       }

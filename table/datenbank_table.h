@@ -92,6 +92,7 @@ class TDatenbank final : public TMainDB {
   TRecordNode* FCurrent = nullptr;
 
   TModuleEnv FEnv;
+  TRecordStore FStore;
 };
 
 #endif  // OVELT_TABLE_DATENBANK_TABLE_H

@@ -3,7 +3,7 @@
 
 #include "table/datenbank_table.h"
 
-TDatenbank::TDatenbank(const TModuleEnv& env) noexcept : FEnv(env) {}
+TDatenbank::TDatenbank(const TModuleEnv& env) noexcept : FEnv(env), FStore(env.allocator) {}
 
 void TDatenbank::ResetCursor() noexcept {
   FCurrent = nullptr;
@@ -15,7 +15,7 @@ DB_BOOL DB_CALL TDatenbank::CloseTable() {
   if (HasNoRecords()) {
     return 1;
   }
-  FreeRecordsBackwards(*FEnv.allocator, FLast, FFieldCount);
+  FStore.ReleaseAll(FFirst, FFieldCount);
   FLast = nullptr;
   FFirst = nullptr;
   ResetCursor();
@@ -74,9 +74,6 @@ const char* TDatenbank::CheckInvariants() const noexcept {
     ++count;
     if (r->Prev != prev) {
       return "Prev does not point back";
-    }
-    if (r->Fields == nullptr) {
-      return "a record without a field array";
     }
     if (r == FCurrent) {
       currentPosition = count;
