@@ -89,17 +89,13 @@ class TByteScan {
 #endif
   }
 
-  // The number of set bits.
+  // The number of set bits. Written out: without a popcount instruction in the target, the
+  // compiler's builtin becomes a library call.
   static int Count(std::uint32_t mask) noexcept {
-#if defined(__GNUC__)
-    return __builtin_popcount(mask);
-#else
-    int count = 0;
-    for (; mask != 0; mask &= mask - 1U) {
-      ++count;
-    }
-    return count;
-#endif
+    mask = mask - ((mask >> 1) & 0x55555555U);
+    mask = (mask & 0x33333333U) + ((mask >> 2) & 0x33333333U);
+    mask = (mask + (mask >> 4)) & 0x0F0F0F0FU;
+    return static_cast<int>((mask * 0x01010101U) >> 24);
   }
 
  private:

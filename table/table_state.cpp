@@ -38,19 +38,6 @@ int DB_CALL TDatenbank::NewTable(int fieldCount) {
   return dbOK;
 }
 
-int TDatenbank::CheckCurrentRecord() const noexcept {
-  if (!FOpen) {
-    return dbErrNotOpen;
-  }
-  if (HasNoRecords()) {
-    return dbErrNoRecords;
-  }
-  if (FCurrent == nullptr) {
-    return dbErrNoRecordSelected;
-  }
-  return dbOK;
-}
-
 const char* TDatenbank::CheckInvariants() const noexcept {
   if ((FFirst == nullptr) != (FLast == nullptr)) {
     return "FFirst and FLast disagree";
