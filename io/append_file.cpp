@@ -50,7 +50,7 @@ int DB_CALL TDatenbank::AppendFile(int* fieldCount, DB_BOOL checkFieldCount,
   if (result != dbOK) {
     return result;
   }
-  const TRecordChain records = loader.TakeRecords();
+  const TRecordChain records = loader.TakeRecords(FStore);
   records.first->Prev = FLast;
   if (FLast != nullptr) {
     FLast->Next = records.first;

@@ -56,7 +56,7 @@ int DB_CALL TDatenbank::LoadFile(int* fieldCount, DB_BOOL checkFieldCount,
   if (result != dbOK) {
     return result;
   }
-  const TRecordChain records = loader.TakeRecords();
+  const TRecordChain records = loader.TakeRecords(FStore);
   FFirst = records.first;
   FLast = records.last;
   FRecordCount = records.count;

@@ -4,10 +4,109 @@
 #include <climits>
 #include <cstring>
 
+#include "io/byte_scan.h"
+
 namespace {
 
 constexpr unsigned char kLineFeed = '\n';
 constexpr unsigned char kCarriageReturn = '\r';
+
+// The count pass's running state.
+struct TCounter {
+  std::int64_t lines = 0;
+  std::int64_t firstLineFields = 1;
+  std::int64_t lineFields = 1;
+  std::int64_t maxFields = 0;
+  std::int64_t fieldLength = 0;   // bytes of the field being read so far
+  std::int64_t longestField = 0;  // bytes of the longest field with the byte that ends it
+  bool consistent = true;
+  bool firstLineEnded = false;
+
+  void AddDelimiters(std::int64_t count) noexcept {
+    lineFields += count;
+    if (!firstLineEnded) {
+      firstLineFields += count;
+    }
+  }
+
+  void EndLine() noexcept {
+    ++lines;
+    firstLineEnded = true;
+    if (lineFields != firstLineFields) {
+      consistent = false;
+    }
+    if (lineFields > maxFields) {
+      maxFields = lineFields;
+    }
+    lineFields = 1;
+  }
+
+  // One byte, in the order the format gives: a line feed ends the line before the same byte,
+  // as a delimiter, counts a field.
+  void Byte(unsigned char byte, unsigned char delimiter) noexcept {
+    ++fieldLength;
+    if (byte == kLineFeed) {
+      EndLine();
+    }
+    if (byte == delimiter) {
+      AddDelimiters(1);
+    }
+    if (byte == kLineFeed || byte == delimiter) {
+      EndField(0);
+    }
+  }
+
+  // A field ends, extra bytes after the bytes counted so far; the next one starts.
+  void EndField(std::int64_t extra) noexcept {
+    if (fieldLength + extra > longestField) {
+      longestField = fieldLength + extra;
+    }
+    fieldLength = 0;
+  }
+};
+
+void CountBlock(TCounter& counter, const unsigned char* p, const unsigned char* end,
+                unsigned char delimiter) noexcept {
+  TByteScan scan(kLineFeed, delimiter, delimiter);
+  while (end - p >= TByteScan::kWidth) {
+    std::uint32_t lineFeeds = 0;
+    std::uint32_t delimiters = 0;
+    scan.Masks(p, &lineFeeds, &delimiters);
+    const std::uint32_t ends = lineFeeds | delimiters;
+    if (ends == 0) {
+      counter.fieldLength += TByteScan::kWidth;
+      p += TByteScan::kWidth;
+      continue;
+    }
+    // Fields that begin and end within these bytes are shorter than kWidth: only the field that
+    // ends first and the one left open matter for the longest.
+    counter.EndField(TByteScan::FirstBit(ends) + 1);
+    while (lineFeeds != 0) {
+      const unsigned at = TByteScan::FirstBit(lineFeeds);
+      const std::uint32_t bit = std::uint32_t{1} << at;
+      counter.AddDelimiters(TByteScan::Count(delimiters & (bit - 1U)));
+      counter.EndLine();
+      if ((delimiters & bit) != 0) {
+        counter.AddDelimiters(1);  // the line feed is the delimiter too
+      }
+      delimiters &= ~((bit - 1U) | bit);
+      lineFeeds &= lineFeeds - 1U;
+    }
+    counter.AddDelimiters(TByteScan::Count(delimiters));
+    counter.fieldLength =
+        static_cast<std::int64_t>(TByteScan::kWidth - 1 - TByteScan::LastBit(ends));
+    p += TByteScan::kWidth;
+  }
+  for (; p < end; ++p) {
+    counter.Byte(*p, delimiter);
+  }
+}
+
+// A pointer moved by the distance between two blocks.
+template <typename T>
+T* Moved(T* p, const char* from, char* to) noexcept {
+  return reinterpret_cast<T*>(to + (reinterpret_cast<const char*>(p) - from));
+}
 
 }  // namespace
 
@@ -33,15 +132,13 @@ int CheckMeasure(const TFileMeasure& measure, const int* tableFieldCount, int* f
 }
 
 TFileLoader::TFileLoader(const TModuleEnv& env, char delimiter) noexcept
-    : FEnv(env), FDelimiter(delimiter) {
+    : FEnv(env), FDelimiter(delimiter), FStore(env.allocator) {
   if (FEnv.readBlockSize == 0 || FEnv.readBlockSize > kReadBlockSize) {
     FEnv.readBlockSize = kReadBlockSize;
   }
 }
 
 TFileLoader::~TFileLoader() {
-  ReleaseRecords();
-  FEnv.allocator->Release(FScratch);
   if (FFile != kNoFile) {
     FEnv.files->Close(FFile);
   }
@@ -60,123 +157,157 @@ int TFileLoader::Measure(bool* empty) noexcept {
   if (*empty) {
     return dbOK;
   }
-
   const auto delimiter = static_cast<unsigned char>(FDelimiter);
-  std::int64_t lines = 0;
-  std::int64_t firstLineFields = 1;
-  std::int64_t lineFields = 1;
-  std::int64_t maxFields = 0;
-  std::int64_t fieldLength = 0;
-  std::int64_t longest = 0;
+  TCounter counter;
   std::uint64_t bytes = 0;
-  bool consistent = true;
-  bool firstLineEnded = false;
+  std::uint64_t fingerprint = 0;
   unsigned char lastByte = kLineFeed;
-
   unsigned char block[kReadBlockSize];
   std::uint32_t got = 0;
   do {
     if (!FEnv.files->Read(FFile, block, FEnv.readBlockSize, &got)) {
       return dbErrFileAccess;
     }
-    for (std::uint32_t i = 0; i < got; ++i) {
-      const unsigned char byte = block[i];
-      ++fieldLength;
-      if (byte == kLineFeed) {
-        ++lines;
-        firstLineEnded = true;
-        if (lineFields != firstLineFields) {
-          consistent = false;
-        }
-        if (lineFields > maxFields) {
-          maxFields = lineFields;
-        }
-        lineFields = 1;
-      }
-      if (byte == delimiter) {
-        if (!firstLineEnded) {
-          ++firstLineFields;
-        }
-        ++lineFields;
-      }
-      if (byte == kLineFeed || byte == delimiter) {
-        if (fieldLength > longest) {
-          longest = fieldLength;
-        }
-        fieldLength = 0;
-      }
-    }
+    CountBlock(counter, block, block + got, delimiter);
+    fingerprint = Fingerprint(fingerprint, block, got);
     if (got > 0) {
       lastByte = block[got - 1];
       bytes += got;
     }
   } while (got == FEnv.readBlockSize);
 
-  // A last line without a line feed; it is not compared for consistency.
+  // A last line without a line feed counts, but is not compared for consistency.
   if (lastByte != kLineFeed) {
-    ++lines;
-    if (lineFields > maxFields) {
-      maxFields = lineFields;
+    ++counter.lines;
+    if (counter.lineFields > counter.maxFields) {
+      counter.maxFields = counter.lineFields;
     }
-    if (fieldLength > longest) {
-      longest = fieldLength;
-    }
+    counter.EndField(0);
   }
   // Counts the interface cannot carry are refused rather than wrapped.
-  if (lines > INT_MAX || maxFields > INT_MAX || longest >= INT_MAX) {
+  if (counter.lines > INT_MAX || counter.maxFields > INT_MAX || counter.longestField >= INT_MAX) {
     return dbErrOutOfMemory;
   }
   FMeasure.bytes = bytes;
-  FMeasure.lineCount = static_cast<int>(lines);
-  FMeasure.maxFieldCount = static_cast<int>(maxFields);
-  FMeasure.longestField = static_cast<int>(longest);
-  FMeasure.consistent = consistent;
+  FMeasure.lineCount = static_cast<int>(counter.lines);
+  FMeasure.maxFieldCount = static_cast<int>(counter.maxFields);
+  FMeasure.consistent = counter.consistent;
+  FMeasure.fingerprint = fingerprint;
   return dbOK;
+}
+
+bool TFileLoader::Reserve(std::size_t bytes) noexcept {
+  return static_cast<std::size_t>(FEnd - FWrite) >= bytes || MoveRecord(bytes);
+}
+
+bool TFileLoader::UseNewChunk(std::size_t bytes) noexcept {
+  TChunk* chunk = FStore.NewChunk(bytes);
+  if (chunk == nullptr) {
+    return false;
+  }
+  FChunk = chunk;
+  FWrite = chunk->Data();
+  FEnd = FWrite + chunk->capacity;
+  return true;
+}
+
+bool TFileLoader::MoveRecord(std::size_t bytes) noexcept {
+  // The record being built moves, with what it has so far, to a chunk with room for bytes more.
+  TRecordNode* record = FRecords.last;
+  TChunk* old = FChunk;
+  char* from = reinterpret_cast<char*>(record);
+  const auto built = static_cast<std::size_t>(FWrite - from);
+  // A record that outgrows its chunk gets twice the room, so a long line moves a few times only.
+  if (bytes > (SIZE_MAX - built) / 2 || !UseNewChunk(2 * built + bytes)) {
+    return false;
+  }
+  char* to = FWrite;
+  std::memcpy(to, from, built);
+  auto* moved = reinterpret_cast<TRecordNode*>(to);
+  char** fields = moved->Fields();
+  for (int i = 0; i < FFieldCount; ++i) {
+    if (fields[i] != nullptr) {
+      fields[i] = Moved(fields[i], from, to);
+    }
+  }
+  FFieldStart = Moved(FFieldStart, from, to);
+  FWrite = to + built;
+  moved->Chunk = FChunk;
+  if (moved->Prev != nullptr) {
+    moved->Prev->Next = moved;
+  } else {
+    FRecords.first = moved;
+  }
+  FRecords.last = moved;
+  FChunk->live = 1;
+  if (--old->live == 0) {
+    FStore.DropChunk(old);
+  }
+  return true;
+}
+
+bool TFileLoader::StartRecord() noexcept {
+  const auto misalignment = reinterpret_cast<std::uintptr_t>(FWrite) % alignof(TRecordNode);
+  const std::size_t padding = misalignment == 0 ? 0 : alignof(TRecordNode) - misalignment;
+  if (static_cast<std::size_t>(FEnd - FWrite) < padding + FRecordBytes) {
+    if (!UseNewChunk(FRecordBytes)) {
+      return false;
+    }
+  } else {
+    FWrite += padding;
+  }
+  auto* record = reinterpret_cast<TRecordNode*>(FWrite);
+  record->Chunk = FChunk;
+  char** fields = record->Fields();
+  for (int i = 0; i < FFieldCount; ++i) {
+    fields[i] = nullptr;
+  }
+  ++FChunk->live;
+  FRecords.Append(record);
+  FWrite += FRecordBytes;
+  FFieldStart = FWrite;
+  return true;
 }
 
 int TFileLoader::Prepare(int fieldCount) noexcept {
   FFieldCount = fieldCount;
-  FScratch = static_cast<char*>(
-      FEnv.allocator->Allocate(static_cast<std::size_t>(FMeasure.longestField) + 1));
-  if (FScratch == nullptr) {
+  FRecordBytes = RecordBytes(fieldCount);
+  if (FRecordBytes == 0) {
     return dbErrOutOfMemory;
   }
-  FScratch[0] = '\0';
-  FScratchLength = 0;
-  TRecordNode* first = NewRecord(*FEnv.allocator, fieldCount);
-  if (first == nullptr) {
-    FEnv.allocator->Release(FScratch);
-    FScratch = nullptr;
+  // Texts and their NULs take at most one byte per byte of the file and one more at its end.
+  const std::uint64_t records =
+      static_cast<std::uint64_t>(FMeasure.lineCount) * (FRecordBytes + alignof(TRecordNode));
+  FStore.Expect(static_cast<std::size_t>(
+      records + FMeasure.bytes < SIZE_MAX ? records + FMeasure.bytes + 1 : SIZE_MAX));
+  if (!StartRecord()) {
+    Discard();
     return dbErrOutOfMemory;
   }
-  FRecords.Append(first);
   return dbOK;
 }
 
-int TFileLoader::StoreField(TRecordNode* record, int index) noexcept {
-  if (index >= FFieldCount) {
-    return dbErrFileAccess;  // more fields than the count pass found: the file changed
+bool TFileLoader::EndField(int index) noexcept {
+  if (!Reserve(1)) {
+    return false;
   }
-  // The stored text ends at the first NUL, so a NUL byte in the file cuts its field.
-  char* copy = CopyText(*FEnv.allocator, FScratch, std::strlen(FScratch));
-  if (copy == nullptr) {
-    return dbErrOutOfMemory;
-  }
-  record->Fields[index] = copy;
-  return dbOK;
+  *FWrite++ = '\0';
+  FRecords.last->Fields()[index] = FFieldStart;
+  FFieldStart = FWrite;
+  return true;
 }
 
 int TFileLoader::Build() noexcept {
   if (!FEnv.files->Rewind(FFile)) {
-    ReleaseRecords();
+    Discard();
     return dbErrFileAccess;
   }
   const auto delimiter = static_cast<unsigned char>(FDelimiter);
-  const std::uint32_t scratchLimit = static_cast<std::uint32_t>(FMeasure.longestField);
-  TRecordNode* record = FRecords.first;
+  const TByteScan scan(kLineFeed, kCarriageReturn, delimiter);
   int fieldIndex = 0;
-  unsigned char previous = 0;
+  bool lineEnded = false;  // the previous byte was a line feed: the next byte starts a record
   std::uint64_t bytes = 0;
+  std::uint64_t fingerprint = 0;
   int result = dbOK;
 
   unsigned char block[kReadBlockSize];
@@ -187,60 +318,88 @@ int TFileLoader::Build() noexcept {
       break;
     }
     bytes += got;
-    for (std::uint32_t i = 0; i < got && result == dbOK; ++i) {
-      const unsigned char byte = block[i];
-      if (byte != kLineFeed && byte != kCarriageReturn && byte != delimiter) {
-        if (FScratchLength >= scratchLimit) {
-          result = dbErrFileAccess;  // a field longer than the count pass found
-          break;
-        }
-        FScratch[FScratchLength++] = static_cast<char>(byte);
-        FScratch[FScratchLength] = '\0';
-      }
-      if (previous == kLineFeed) {
+    fingerprint = Fingerprint(fingerprint, block, got);
+    const unsigned char* p = block;
+    const unsigned char* const end = block + got;
+    while (p < end) {
+      if (lineEnded) {
         if (FRecords.count >= FMeasure.lineCount) {
-          result = dbErrFileAccess;  // more lines than the count pass found
+          result = dbErrFileAccess;  // more lines than the count pass found: the file changed
           break;
         }
-        record = NewRecord(*FEnv.allocator, FFieldCount);
-        if (record == nullptr) {
+        if (!StartRecord()) {
           result = dbErrOutOfMemory;
           break;
         }
-        FRecords.Append(record);
+        lineEnded = false;
       }
+      const unsigned char* special = scan.Find(p, end);
+      if (special != p) {
+        const auto run = static_cast<std::size_t>(special - p);
+        // A text the interface could not report the length of is refused like an allocation.
+        if (static_cast<std::size_t>(FWrite - FFieldStart) + run >=
+                static_cast<std::size_t>(INT_MAX) ||
+            !Reserve(run + 1)) {
+          result = dbErrOutOfMemory;
+          break;
+        }
+        std::memcpy(FWrite, p, run);
+        FWrite += run;
+        p = special;
+        if (p == end) {
+          break;
+        }
+      }
+      const unsigned char byte = *p++;
       if (byte == delimiter || byte == kLineFeed) {
-        result = StoreField(record, fieldIndex);
-        FScratchLength = 0;
-        FScratch[0] = '\0';
+        if (fieldIndex >= FFieldCount) {
+          result = dbErrFileAccess;  // more fields than the count pass found: the file changed
+          break;
+        }
+        if (!EndField(fieldIndex)) {
+          result = dbErrOutOfMemory;
+          break;
+        }
         ++fieldIndex;
       }
       if (byte == kLineFeed) {
         fieldIndex = 0;
+        lineEnded = true;
       }
-      previous = byte;
     }
   } while (result == dbOK && got == FEnv.readBlockSize);
 
-  if (result == dbOK && FScratch[0] != '\0') {
-    result = StoreField(record, fieldIndex);
+  // A last line without a line feed keeps its last field only when that field has text.
+  if (result == dbOK && FWrite != FFieldStart && *FFieldStart != '\0') {
+    if (fieldIndex >= FFieldCount) {
+      result = dbErrFileAccess;
+    } else if (!EndField(fieldIndex)) {
+      result = dbErrOutOfMemory;
+    }
   }
-  if (result == dbOK && (bytes != FMeasure.bytes || FRecords.count != FMeasure.lineCount)) {
+  if (result == dbOK && (bytes != FMeasure.bytes || FRecords.count != FMeasure.lineCount ||
+                         fingerprint != FMeasure.fingerprint)) {
     result = dbErrFileAccess;  // the file changed between the passes
   }
   if (result != dbOK) {
-    ReleaseRecords();
+    Discard();
   }
   return result;
 }
 
-TRecordChain TFileLoader::TakeRecords() noexcept {
+TRecordChain TFileLoader::TakeRecords(TRecordStore& store) noexcept {
   const TRecordChain taken = FRecords;
   FRecords = TRecordChain{};
+  FChunk = nullptr;
+  FWrite = FEnd = FFieldStart = nullptr;
+  store.Adopt(FStore);
   return taken;
 }
 
-void TFileLoader::ReleaseRecords() noexcept {
-  FreeRecordsBackwards(*FEnv.allocator, FRecords.last, FFieldCount);
+void TFileLoader::Discard() noexcept {
+  // Loaded records own nothing but their chunks.
+  FStore.ReleaseAll(nullptr, 0);
   FRecords = TRecordChain{};
+  FChunk = nullptr;
+  FWrite = FEnd = FFieldStart = nullptr;
 }

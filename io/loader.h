@@ -8,8 +8,9 @@
 // last field stays absent. A NUL byte cuts its field's stored text.
 //
 // The count pass measures the file (lines, fields, longest field); the caller checks the counts;
-// the build pass then makes one record per line into a chain the caller takes over. A file that
-// reads differently in the second pass is refused rather than stored past what the first measured.
+// the build pass then makes one record per line into a chain the caller takes over, writing each
+// record and its texts straight into the loader's chunks. A file that reads differently in the
+// second pass is refused rather than stored past what the first measured.
 #ifndef OVELT_IO_LOADER_H
 #define OVELT_IO_LOADER_H
 
@@ -31,8 +32,9 @@ struct TFileMeasure {
   std::uint64_t bytes = 0;
   int lineCount = 0;       // line feeds, plus one when the last byte is not a line feed
   int maxFieldCount = 0;   // the largest field count of any line
-  int longestField = 0;    // bytes of the longest field with the byte that ends it, CRs included
   bool consistent = true;  // every line ended by a line feed has the first line's field count
+  std::uint64_t fingerprint =
+      0;  // of the bytes read, to tell whether the second pass reads the same
 };
 
 // The checks both loaders make once the file is measured, in this order, writing the
@@ -47,7 +49,7 @@ int CheckMeasure(const TFileMeasure& measure, const int* tableFieldCount, int* f
 class TFileLoader {
  public:
   TFileLoader(const TModuleEnv& env, char delimiter) noexcept;
-  // Closes the file and releases the scratch buffer and every record not taken.
+  // Closes the file; every record not taken goes with the loader's chunks.
   ~TFileLoader();
   TFileLoader(const TFileLoader&) = delete;
   TFileLoader& operator=(const TFileLoader&) = delete;
@@ -58,28 +60,39 @@ class TFileLoader {
   // dbOK; dbErrFileAccess when a call fails; dbErrOutOfMemory when a count passes the 32-bit range.
   int Measure(bool* empty) noexcept;
   const TFileMeasure& Measured() const noexcept { return FMeasure; }
-  // Allocates the scratch buffer and the first record of fieldCount fields. dbOK or
-  // dbErrOutOfMemory, with nothing left allocated.
+  // Places the first record, of fieldCount fields. dbOK or dbErrOutOfMemory, with nothing left
+  // allocated.
   int Prepare(int fieldCount) noexcept;
-  // Runs the build pass from the start of the file. dbOK; dbErrOutOfMemory; dbErrFileAccess when a
-  // read fails or the file no longer matches what Measure found. On failure every record is
-  // released.
+  // Runs the build pass from the start of the file. dbOK; dbErrOutOfMemory (also for a field the
+  // interface could not report the length of); dbErrFileAccess when a read fails or the file no
+  // longer matches what Measure found. On failure every record is gone.
   int Build() noexcept;
-  // Hands the built records to the caller.
-  TRecordChain TakeRecords() noexcept;
+  // Hands the built records to the caller; store takes over the memory they live in.
+  TRecordChain TakeRecords(TRecordStore& store) noexcept;
 
  private:
-  int StoreField(TRecordNode* record, int index) noexcept;
-  void ReleaseRecords() noexcept;
+  bool StartRecord() noexcept;
+  // Room for bytes more after the record being built, which moves to a new chunk if need be.
+  bool Reserve(std::size_t bytes) noexcept;
+  bool MoveRecord(std::size_t bytes) noexcept;
+  bool UseNewChunk(std::size_t bytes) noexcept;
+  bool EndField(int index) noexcept;
+  void Discard() noexcept;
 
   TModuleEnv FEnv;
   char FDelimiter;
   TFileHandle FFile = kNoFile;
   TFileMeasure FMeasure;
   int FFieldCount = 0;
-  char* FScratch = nullptr;
-  std::uint32_t FScratchLength = 0;
+  std::size_t FRecordBytes = 0;
+  TRecordStore FStore;
   TRecordChain FRecords;
+  // Where the record being built grows: the chunk, the next free byte, the end of the chunk, and
+  // the start of the field being read.
+  TChunk* FChunk = nullptr;
+  char* FWrite = nullptr;
+  char* FEnd = nullptr;
+  char* FFieldStart = nullptr;
 };
 
 #endif  // OVELT_IO_LOADER_H

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "table/datenbank_table.h"
+#include "texts/text_out.h"
 
 namespace {
 
@@ -24,7 +25,14 @@ class TOutputBuffer {
 
   void Append(const char* data, std::size_t length) noexcept {
     if (length <= FCapacity - FUsed) {
-      std::memcpy(FBuffer + FUsed, data, length);
+      char* out = FBuffer + FUsed;
+      if (length < 16) {
+        for (std::size_t i = 0; i < length; ++i) {  // most fields are short: no library call
+          out[i] = data[i];
+        }
+      } else {
+        std::memcpy(out, data, length);
+      }
       FUsed += length;
       return;
     }
@@ -74,9 +82,9 @@ int WriteRecords(TOutputBuffer& out, const TRecordNode* first, int fieldCount,
   int written = 0;
   for (const TRecordNode* record = first; record != nullptr; record = record->Next) {
     for (int i = 0; i < fieldCount; ++i) {
-      const char* text = record->Fields[i];
+      const char* text = record->Fields()[i];
       if (text != nullptr) {
-        out.Append(text, std::strlen(text));
+        out.Append(text, TextLength(text));
       }
       if (i < fieldCount - 1) {
         out.Append(&delimiter, 1);

@@ -2,6 +2,7 @@
 #include "table/allocator.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -31,4 +32,17 @@ void* AllocateArray(TAllocator& allocator, std::int64_t count, std::size_t eleme
     return nullptr;
   }
   return allocator.Allocate(static_cast<std::size_t>(count) * elementSize);
+}
+
+char* CopyText(TAllocator& allocator, const char* text, std::size_t length) noexcept {
+  if (length == std::numeric_limits<std::size_t>::max()) {
+    return nullptr;
+  }
+  auto* copy = static_cast<char*>(allocator.Allocate(length + 1));
+  if (copy == nullptr) {
+    return nullptr;
+  }
+  std::memcpy(copy, text, length);
+  copy[length] = '\0';
+  return copy;
 }

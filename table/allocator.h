@@ -30,4 +30,7 @@ TAllocator& SystemAllocator() noexcept;
 // would overflow, or no memory is left.
 void* AllocateArray(TAllocator& allocator, std::int64_t count, std::size_t elementSize) noexcept;
 
+// A NUL-terminated copy of the length bytes at text, or null when memory runs out.
+char* CopyText(TAllocator& allocator, const char* text, std::size_t length) noexcept;
+
 #endif  // OVELT_TABLE_ALLOCATOR_H

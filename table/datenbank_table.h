@@ -74,7 +74,15 @@ class TDatenbank final : public TMainDB {
  private:
   bool HasNoRecords() const noexcept { return FLast == nullptr || FRecordCount == 0; }
   // The checks that open the record operations: -15, -10, -9 in that order, else dbOK.
-  int CheckCurrentRecord() const noexcept;
+  int CheckCurrentRecord() const noexcept {
+    if (!FOpen) {
+      return dbErrNotOpen;
+    }
+    if (HasNoRecords()) {
+      return dbErrNoRecords;
+    }
+    return FCurrent == nullptr ? dbErrNoRecordSelected : dbOK;
+  }
   // The settings checks shared by both loaders: -4, -2, -6 in that order, else dbOK.
   int CheckLoadSettings() noexcept;
   // Drops the cursor and marks the table open with no current record.
@@ -92,6 +100,7 @@ class TDatenbank final : public TMainDB {
   TRecordNode* FCurrent = nullptr;
 
   TModuleEnv FEnv;
+  TRecordStore FStore;
 };
 
 #endif  // OVELT_TABLE_DATENBANK_TABLE_H

@@ -14,7 +14,7 @@ int DB_CALL TDatenbank::GetField(int index, char* buffer, unsigned size) {
   if (index < 0 || index > FFieldCount - 1) {
     return dbErrNoSuchField;
   }
-  const char* text = FCurrent->Fields[index];
+  const char* text = FCurrent->Fields()[index];
   if (text == nullptr) {
     return dbErrFieldEmpty;
   }
@@ -37,11 +37,5 @@ int DB_CALL TDatenbank::SetField(int index, const char* text) {
   if (length >= static_cast<std::size_t>(INT_MAX)) {
     return dbErrOutOfMemory;
   }
-  char* copy = CopyText(*FEnv.allocator, text, length);
-  if (copy == nullptr) {
-    return dbErrOutOfMemory;
-  }
-  FEnv.allocator->Release(FCurrent->Fields[index]);
-  FCurrent->Fields[index] = copy;
-  return dbOK;
+  return FStore.SetText(FCurrent, index, text, length) ? dbOK : dbErrOutOfMemory;
 }

@@ -1,54 +1,24 @@
-// Making, filling and releasing records.
+// Records, chunks and the blocks of their own that records and texts may be.
 #include "table/record_list.h"
 
 #include <cstring>
+#include <limits>
 
-TRecordNode* NewRecord(TAllocator& allocator, int fieldCount) noexcept {
-  auto* record = static_cast<TRecordNode*>(allocator.Allocate(sizeof(TRecordNode)));
-  if (record == nullptr) {
-    return nullptr;
-  }
-  auto* fields = static_cast<char**>(AllocateArray(allocator, fieldCount, sizeof(char*)));
-  if (fields == nullptr) {
-    allocator.Release(record);
-    return nullptr;
-  }
-  for (int i = 0; i < fieldCount; ++i) {
-    fields[i] = nullptr;
-  }
-  record->Next = nullptr;
-  record->Prev = nullptr;
-  record->Fields = fields;
-  return record;
-}
+namespace {
 
-void FreeRecord(TAllocator& allocator, TRecordNode* record, int fieldCount) noexcept {
-  for (int i = 0; i < fieldCount; ++i) {
-    allocator.Release(record->Fields[i]);
-  }
-  allocator.Release(record->Fields);
-  allocator.Release(record);
-}
+// Chunks start small, so a small table stays small, and double up to this size.
+constexpr std::size_t kFirstChunkBytes = std::size_t{4} * 1024;
+constexpr std::size_t kLargestChunkBytes = std::size_t{1} * 1024 * 1024;
 
-void FreeRecordsBackwards(TAllocator& allocator, TRecordNode* last, int fieldCount) noexcept {
-  while (last != nullptr) {
-    TRecordNode* prev = last->Prev;
-    FreeRecord(allocator, last, fieldCount);
-    last = prev;
-  }
-}
+}  // namespace
 
-char* CopyText(TAllocator& allocator, const char* text, std::size_t length) noexcept {
-  if (length == static_cast<std::size_t>(-1)) {
-    return nullptr;
+std::size_t RecordBytes(std::int64_t fieldCount) noexcept {
+  constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
+  if (fieldCount < 0 ||
+      static_cast<std::uint64_t>(fieldCount) > (kMax - sizeof(TRecordNode)) / sizeof(char*)) {
+    return 0;
   }
-  auto* copy = static_cast<char*>(allocator.Allocate(length + 1));
-  if (copy == nullptr) {
-    return nullptr;
-  }
-  std::memcpy(copy, text, length);
-  copy[length] = '\0';
-  return copy;
+  return sizeof(TRecordNode) + static_cast<std::size_t>(fieldCount) * sizeof(char*);
 }
 
 void TRecordChain::Append(TRecordNode* record) noexcept {
@@ -61,4 +31,162 @@ void TRecordChain::Append(TRecordNode* record) noexcept {
   }
   last = record;
   ++count;
+}
+
+TRecordNode* TRecordStore::NewRecord(int fieldCount) noexcept {
+  const std::size_t bytes = RecordBytes(fieldCount);
+  auto* record = bytes == 0 ? nullptr : static_cast<TRecordNode*>(FAllocator->Allocate(bytes));
+  if (record == nullptr) {
+    return nullptr;
+  }
+  record->Next = nullptr;
+  record->Prev = nullptr;
+  record->Chunk = nullptr;
+  char** fields = record->Fields();
+  for (int i = 0; i < fieldCount; ++i) {
+    fields[i] = nullptr;
+  }
+  ++FOwnBlocks;
+  return record;
+}
+
+bool TRecordStore::OwnsText(const TRecordNode* record, const char* text) const noexcept {
+  return text != nullptr && (record->Chunk == nullptr || !record->Chunk->Holds(text));
+}
+
+void TRecordStore::FreeRecord(TRecordNode* record, int fieldCount) noexcept {
+  char** fields = record->Fields();
+  for (int i = 0; i < fieldCount; ++i) {
+    if (OwnsText(record, fields[i])) {
+      FAllocator->Release(fields[i]);
+      --FOwnBlocks;
+    }
+  }
+  TChunk* chunk = record->Chunk;
+  if (chunk == nullptr) {
+    FAllocator->Release(record);
+    --FOwnBlocks;
+  } else if (--chunk->live == 0) {
+    DropChunk(chunk);
+  }
+}
+
+bool TRecordStore::SetText(TRecordNode* record, int index, const char* text,
+                           std::size_t length) noexcept {
+  if (length == std::numeric_limits<std::size_t>::max()) {
+    return false;
+  }
+  auto* copy = static_cast<char*>(FAllocator->Allocate(length + 1));
+  if (copy == nullptr) {
+    return false;
+  }
+  std::memcpy(copy, text, length);
+  copy[length] = '\0';
+  char*& field = record->Fields()[index];
+  if (OwnsText(record, field)) {
+    FAllocator->Release(field);
+  } else {
+    ++FOwnBlocks;
+  }
+  field = copy;
+  return true;
+}
+
+void TRecordStore::ReleaseAll(TRecordNode* first, int fieldCount) noexcept {
+  // A table that was only loaded owns nothing but chunks: no record needs a visit.
+  for (TRecordNode* record = first; record != nullptr && FOwnBlocks > 0;) {
+    TRecordNode* next = record->Next;
+    char** fields = record->Fields();
+    for (int i = 0; i < fieldCount; ++i) {
+      if (OwnsText(record, fields[i])) {
+        FAllocator->Release(fields[i]);
+        --FOwnBlocks;
+      }
+    }
+    if (record->Chunk == nullptr) {
+      FAllocator->Release(record);
+      --FOwnBlocks;
+    }
+    record = next;
+  }
+  ReleaseChunks();
+  FNextChunkBytes = 0;
+}
+
+void TRecordStore::Adopt(TRecordStore& other) noexcept {
+  if (other.FChunks != nullptr) {
+    TChunk* last = other.FChunks;
+    while (last->next != nullptr) {
+      last = last->next;
+    }
+    last->next = FChunks;
+    if (FChunks != nullptr) {
+      FChunks->prev = last;
+    }
+    FChunks = other.FChunks;
+  }
+  FOwnBlocks += other.FOwnBlocks;
+  if (other.FNextChunkBytes > FNextChunkBytes) {
+    FNextChunkBytes = other.FNextChunkBytes;
+  }
+  other.FChunks = nullptr;
+  other.FOwnBlocks = 0;
+  other.FNextChunkBytes = 0;
+}
+
+TChunk* TRecordStore::NewChunk(std::size_t bytes) noexcept {
+  std::size_t capacity = FNextChunkBytes < kFirstChunkBytes ? kFirstChunkBytes : FNextChunkBytes;
+  if (capacity < bytes) {
+    capacity = bytes;
+  }
+  if (capacity > std::numeric_limits<std::size_t>::max() - sizeof(TChunk)) {
+    return nullptr;
+  }
+  auto* chunk = static_cast<TChunk*>(FAllocator->Allocate(sizeof(TChunk) + capacity));
+  if (chunk == nullptr) {
+    return nullptr;
+  }
+  chunk->prev = nullptr;
+  chunk->next = FChunks;
+  if (FChunks != nullptr) {
+    FChunks->prev = chunk;
+  }
+  FChunks = chunk;
+  chunk->capacity = capacity;
+  chunk->live = 0;
+  if (FNextChunkBytes < kLargestChunkBytes) {
+    FNextChunkBytes =
+        FNextChunkBytes < kFirstChunkBytes ? 2 * kFirstChunkBytes : 2 * FNextChunkBytes;
+  }
+  return chunk;
+}
+
+void TRecordStore::Expect(std::size_t bytes) noexcept {
+  std::size_t size = kFirstChunkBytes;
+  while (size < bytes && size < kLargestChunkBytes) {
+    size *= 2;
+  }
+  if (size > FNextChunkBytes) {
+    FNextChunkBytes = size;
+  }
+}
+
+void TRecordStore::DropChunk(TChunk* chunk) noexcept {
+  if (chunk->prev != nullptr) {
+    chunk->prev->next = chunk->next;
+  } else {
+    FChunks = chunk->next;
+  }
+  if (chunk->next != nullptr) {
+    chunk->next->prev = chunk->prev;
+  }
+  FAllocator->Release(chunk);
+}
+
+void TRecordStore::ReleaseChunks() noexcept {
+  while (FChunks != nullptr) {
+    TChunk* next = FChunks->next;
+    FAllocator->Release(FChunks);
+    FChunks = next;
+  }
 }

@@ -1,32 +1,33 @@
-// Internal. The record node and the few operations that make, fill and release records.
+// Internal. Records and the memory they live in.
 //
-// A record owns its node, its field array of exactly the table's field count and every non-null
-// text in it. A null entry is an absent field, distinct from the empty text.
+// A record is a node followed directly by its field array of exactly the table's field count; a
+// null entry is an absent field, distinct from the empty text. Records made by the loaders are
+// packed, with their texts, into chunks: large blocks holding many records one after another, so a
+// loaded file costs a few allocations and almost no allocator overhead. A chunk is returned as soon
+// as the last of its records is deleted. Records made by AddRecord, and texts set by SetField, are
+// blocks of their own. A text inside a chunk that SetField replaces is simply no longer referenced;
+// its bytes go with the chunk.
 #ifndef OVELT_TABLE_RECORD_LIST_H
 #define OVELT_TABLE_RECORD_LIST_H
 
 #include <cstddef>
+#include <cstdint>
 
 #include "table/allocator.h"
+
+struct TChunk;
 
 struct TRecordNode {
   TRecordNode* Next;
   TRecordNode* Prev;
-  char** Fields;
+  TChunk* Chunk;  // the chunk holding the record, null for a record that is a block of its own
+
+  char** Fields() noexcept { return reinterpret_cast<char**>(this + 1); }
+  char* const* Fields() const noexcept { return reinterpret_cast<char* const*>(this + 1); }
 };
 
-// A new record, unlinked, with fieldCount absent fields; null (and nothing left allocated) when
-// memory runs out or fieldCount is negative.
-TRecordNode* NewRecord(TAllocator& allocator, int fieldCount) noexcept;
-
-// Releases the record's texts, its field array and the node.
-void FreeRecord(TAllocator& allocator, TRecordNode* record, int fieldCount) noexcept;
-
-// Releases last and every record before it, following Prev.
-void FreeRecordsBackwards(TAllocator& allocator, TRecordNode* last, int fieldCount) noexcept;
-
-// A NUL-terminated copy of the length bytes at text, or null when memory runs out.
-char* CopyText(TAllocator& allocator, const char* text, std::size_t length) noexcept;
+// Bytes of a record with fieldCount fields, node and array, or 0 when that cannot be had.
+std::size_t RecordBytes(std::int64_t fieldCount) noexcept;
 
 // Records linked in order, detached from any table while a loader builds them.
 struct TRecordChain {
@@ -37,5 +38,64 @@ struct TRecordChain {
   // Links record after last.
   void Append(TRecordNode* record) noexcept;
 };
+
+// The memory of one table's records: its chunks, and a count of the blocks of their own that
+// records and texts hold, so that closing a freshly loaded table needs no walk over its records.
+class TRecordStore {
+ public:
+  explicit TRecordStore(TAllocator* allocator) noexcept : FAllocator(allocator) {}
+  ~TRecordStore() { ReleaseChunks(); }
+  TRecordStore(const TRecordStore&) = delete;
+  TRecordStore& operator=(const TRecordStore&) = delete;
+
+  // A new record, a block of its own, with fieldCount absent fields; null (nothing left allocated)
+  // when memory runs out or fieldCount is negative.
+  TRecordNode* NewRecord(int fieldCount) noexcept;
+  // Releases the record's own texts and the record; a chunk left without records goes too.
+  void FreeRecord(TRecordNode* record, int fieldCount) noexcept;
+  // Replaces field index of record with a copy of the length bytes at text (a block of its own).
+  // False, with the field unchanged, when memory runs out.
+  bool SetText(TRecordNode* record, int index, const char* text, std::size_t length) noexcept;
+  // Releases every record from first on and every chunk.
+  void ReleaseAll(TRecordNode* first, int fieldCount) noexcept;
+  // Takes over the chunks and blocks of other, which is left empty.
+  void Adopt(TRecordStore& other) noexcept;
+
+  // For the loaders: a chunk with room for at least bytes, linked into this store. Null when
+  // memory runs out. Chunks grow with the store, up to a cap, unless a record needs more.
+  TChunk* NewChunk(std::size_t bytes) noexcept;
+  // Tells how many bytes of records are about to be placed, so the chunks start at a fitting size.
+  void Expect(std::size_t bytes) noexcept;
+  // Returns chunk, which must hold no record, at once.
+  void DropChunk(TChunk* chunk) noexcept;
+
+  TAllocator& Allocator() noexcept { return *FAllocator; }
+
+ private:
+  bool OwnsText(const TRecordNode* record, const char* text) const noexcept;
+  void ReleaseChunks() noexcept;
+
+  TAllocator* FAllocator;
+  TChunk* FChunks = nullptr;
+  std::size_t FNextChunkBytes = 0;
+  std::size_t FOwnBlocks = 0;  // records and texts that are blocks of their own
+};
+
+// A block of many records, placed one after another from Data() on.
+struct TChunk {
+  TChunk* next;
+  TChunk* prev;
+  std::size_t capacity;  // bytes from Data() on
+  std::size_t live;      // records placed here and not yet freed
+
+  char* Data() noexcept { return reinterpret_cast<char*>(this + 1); }
+  bool Holds(const char* p) const noexcept {
+    const auto begin = reinterpret_cast<std::uintptr_t>(this + 1);
+    const auto address = reinterpret_cast<std::uintptr_t>(p);
+    return address >= begin && address - begin < capacity;
+  }
+};
+
+static_assert(sizeof(TChunk) % alignof(TRecordNode) == 0, "records start aligned");
 
 #endif  // OVELT_TABLE_RECORD_LIST_H

@@ -11,7 +11,7 @@ int DB_CALL TDatenbank::AddRecord() {
   if (FRecordCount == INT_MAX) {
     return dbErrOutOfMemory;
   }
-  TRecordNode* record = NewRecord(*FEnv.allocator, FFieldCount);
+  TRecordNode* record = FStore.NewRecord(FFieldCount);
   if (record == nullptr) {
     return dbErrOutOfMemory;
   }
@@ -57,6 +57,6 @@ int DB_CALL TDatenbank::DeleteRecord() {
       doomed->Next->Prev = FCurrent;
     }
   }
-  FreeRecord(*FEnv.allocator, doomed, FFieldCount);
+  FStore.FreeRecord(doomed, FFieldCount);
   return FRecordCount == 0 ? 0 : FCurrentIndex;
 }

@@ -3,7 +3,7 @@
 
 #include "table/datenbank_table.h"
 
-TDatenbank::TDatenbank(const TModuleEnv& env) noexcept : FEnv(env) {}
+TDatenbank::TDatenbank(const TModuleEnv& env) noexcept : FEnv(env), FStore(env.allocator) {}
 
 void TDatenbank::ResetCursor() noexcept {
   FCurrent = nullptr;
@@ -15,7 +15,7 @@ DB_BOOL DB_CALL TDatenbank::CloseTable() {
   if (HasNoRecords()) {
     return 1;
   }
-  FreeRecordsBackwards(*FEnv.allocator, FLast, FFieldCount);
+  FStore.ReleaseAll(FFirst, FFieldCount);
   FLast = nullptr;
   FFirst = nullptr;
   ResetCursor();
@@ -35,19 +35,6 @@ int DB_CALL TDatenbank::NewTable(int fieldCount) {
   FLast = nullptr;
   ResetCursor();
   FOpen = true;
-  return dbOK;
-}
-
-int TDatenbank::CheckCurrentRecord() const noexcept {
-  if (!FOpen) {
-    return dbErrNotOpen;
-  }
-  if (HasNoRecords()) {
-    return dbErrNoRecords;
-  }
-  if (FCurrent == nullptr) {
-    return dbErrNoRecordSelected;
-  }
   return dbOK;
 }
 
@@ -74,9 +61,6 @@ const char* TDatenbank::CheckInvariants() const noexcept {
     ++count;
     if (r->Prev != prev) {
       return "Prev does not point back";
-    }
-    if (r->Fields == nullptr) {
-      return "a record without a field array";
     }
     if (r == FCurrent) {
       currentPosition = count;
