@@ -665,10 +665,9 @@ TEST(CampaignTest, LoadEditAppendSaveFailsEveryAllocation) {
   };
   const std::string loaded = dbtest::ReadBytes(dir.File("in.csv"));
   const CampaignFigures figures = AllocationCampaign(sc);
-  // Factory 1, names 3, scratch buffer and 50 nodes and field arrays, 185 stored fields (the last
-  // line's empty last field stays absent), 5 texts set, a node and its fields, then the appended
-  // file's scratch buffer, 10 nodes and field arrays and 40 fields, and the write buffer.
-  EXPECT_EQ(figures.points, 1U + 3 + (1 + 100 + 185) + 5 + 2 + (1 + 20 + 40) + 1);
+  // Factory 1, names 3, the chunk that takes the loaded file's records and texts, 5 texts set,
+  // an added record (node and fields in one block), the appended file's chunk, the write buffer.
+  EXPECT_EQ(figures.points, 1U + 3 + 1 + 5 + 1 + 1 + 1);
   EXPECT_EQ(figures.transientRuns, figures.points);
   EXPECT_EQ(figures.persistentRuns, figures.points);
   ::testing::Test::RecordProperty("allocation_points", static_cast<int>(figures.points));
@@ -701,8 +700,8 @@ TEST(CampaignTest, NewTableOfThousandRecordsFailsEveryAllocation) {
   sc.calls.push_back(Allocating(
       kSaveFile, [](TMainDB* db) { return db->SaveFile(); }, kRecords, Rule::kSaveComplete));
   const CampaignFigures figures = AllocationCampaign(sc);
-  // Factory, name, then per record a node, its field array and two texts, then the write buffer.
-  EXPECT_EQ(figures.points, 1U + 1 + 4U * kRecords + 1);
+  // Factory, name, then per record its block (node and fields) and two texts, the write buffer.
+  EXPECT_EQ(figures.points, 1U + 1 + 3U * kRecords + 1);
   EXPECT_EQ(figures.transientRuns, figures.points);
   EXPECT_EQ(figures.persistentRuns, figures.points);
   ::testing::Test::RecordProperty("allocation_points", static_cast<int>(figures.points));
