@@ -9,7 +9,9 @@
 # leak, a timeout or ran out of memory; its reproducers are kept and listed.
 #
 # Environment: DATENBANK_FUZZ_BUILD_DIR (default build/fuzz), DATENBANK_FUZZ_WORK_DIR (default
-# <build dir>/fuzz-run: scratch corpora, logs, reproducers), CMAKE_BUILD_PARALLEL_LEVEL (default 2).
+# <build dir>/fuzz-run: scratch corpora, logs, reproducers), DATENBANK_FUZZ_TARGETS (default
+# "load ops"; name one to run it alone, e.g. two long runs side by side with their own work
+# directories), CMAKE_BUILD_PARALLEL_LEVEL (default 2).
 # The repository is not modified: new corpus entries stay in the work directory.
 set -euo pipefail
 
@@ -43,7 +45,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 
 status=0
 summary=""
-for target in load ops; do
+for target in ${DATENBANK_FUZZ_TARGETS:-load ops}; do
   case $target in
     load) max_len=65536 ;;
     ops) max_len=4096 ;;

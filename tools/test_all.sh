@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the default build, the AddressSanitizer/UndefinedBehaviorSanitizer
-# build, and the 32-bit Windows build under Wine when its toolchain is installed.
-# With CI=true a Windows suite that cannot run is a failure, not a skip.
+# build, the ThreadSanitizer build, the 32-bit Windows build under Wine when its toolchain is
+# installed, and each fuzz target for a bounded time when clang's libFuzzer is installed
+# (DATENBANK_FUZZ_SECONDS, default 60 per target).
+# With CI=true a Windows suite or a fuzz run that cannot run is a failure, not a skip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -31,5 +33,16 @@ if [ -x tools/test_windows.sh ]; then
   elif [ "$status" -ne 0 ]; then
     exit "$status"
   fi
+fi
+echo "=== fuzz targets (libFuzzer, ${DATENBANK_FUZZ_SECONDS:-60} s each)"
+if command -v clang++ >/dev/null 2>&1 &&
+  printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |
+  clang++ -x c++ -fsanitize=fuzzer - -o /dev/null >/dev/null 2>&1; then
+  fuzz/run_fuzzers.sh "${DATENBANK_FUZZ_SECONDS:-60}" 1
+elif [ "${CI:-}" = "true" ]; then
+  echo "The fuzz targets could not run in CI (clang and libclang-rt-14-dev are needed)." >&2
+  exit 1
+else
+  echo "SKIPPED the fuzz targets: clang with libFuzzer is missing (Debian: clang libclang-rt-14-dev)."
 fi
 echo "All test suites passed."
