@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // An open file: a POSIX descriptor or a Win32 handle, widened to an integer.
 using TFileHandle = std::intptr_t;
@@ -27,6 +28,17 @@ struct TSaveTarget {
   std::uint32_t group = 0;
   bool exists = false;  // the target existed when the save began
 };
+
+// Copies the NUL-terminated path into buffer; false, with buffer unchanged, when it does not fit.
+template <std::size_t N>
+bool CopyPath(char (&buffer)[N], const char* path) noexcept {
+  const std::size_t length = std::strlen(path);
+  if (length >= N) {
+    return false;
+  }
+  std::memcpy(buffer, path, length + 1);
+  return true;
+}
 
 class TFileSystem {
  public:

@@ -33,16 +33,6 @@ void CloseDescriptor(int fd) {
   (void)close(fd);
 }
 
-// Fills buffer with the NUL-terminated text, or fails when it does not fit.
-bool CopyPath(char* buffer, std::size_t capacity, const char* text) {
-  const std::size_t length = std::strlen(text);
-  if (length >= capacity) {
-    return false;
-  }
-  std::memcpy(buffer, text, length + 1);
-  return true;
-}
-
 // The directory part of path, with its trailing slash ("" for a bare name), and the name.
 void SplitPath(const char* path, std::size_t* directoryLength, const char** name) {
   const char* slash = std::strrchr(path, '/');
@@ -143,7 +133,7 @@ class TPosixFileSystem final : public TFileSystem {
       if (realpath(path, target->path) == nullptr) {
         return false;
       }
-    } else if (!CopyPath(target->path, sizeof(target->path), path)) {
+    } else if (!CopyPath(target->path, path)) {
       return false;
     }
 

@@ -52,16 +52,6 @@ bool IsDiskFile(HANDLE handle) {
   return GetFileType(handle) == FILE_TYPE_DISK;
 }
 
-// Fills buffer with the NUL-terminated text, or fails when it does not fit.
-bool CopyPath(char* buffer, std::size_t capacity, const char* text) {
-  const std::size_t length = std::strlen(text);
-  if (length >= capacity) {
-    return false;
-  }
-  std::memcpy(buffer, text, length + 1);
-  return true;
-}
-
 bool IsRefusalWorthRetrying(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
          error == ERROR_LOCK_VIOLATION;
@@ -85,7 +75,7 @@ void FollowLink(HANDLE held, TSaveTarget* target) {
   } else if (rest.rfind("\\\\?\\", 0) == 0) {
     path = resolved + 4;
   }
-  (void)CopyPath(target->path, sizeof(target->path), path);
+  (void)CopyPath(target->path, path);
 }
 
 class TWin32FileSystem final : public TFileSystem {
