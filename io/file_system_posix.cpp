@@ -171,8 +171,14 @@ class TPosixFileSystem final : public TFileSystem {
     std::size_t directoryLength = 0;
     const char* name = nullptr;
     SplitPath(target->path, &directoryLength, &name);
-    // Long names are shortened in the temporary name; O_EXCL keeps it unique.
-    const int nameLength = static_cast<int>(std::strlen(name) > 100 ? 100 : std::strlen(name));
+    // Long names are shortened in the temporary name, down to nothing for a path near PATH_MAX;
+    // O_EXCL keeps the name unique either way.
+    constexpr std::size_t kSuffixRoom = 48;  // ".", ".", pid, stamp, attempt, ".tmp"
+    const std::size_t room =
+        directoryLength + kSuffixRoom < PATH_MAX ? PATH_MAX - 1 - directoryLength - kSuffixRoom : 0;
+    std::size_t kept = std::strlen(name);
+    kept = kept > 100 ? 100 : kept;
+    const int nameLength = static_cast<int>(kept > room ? room : kept);
     timespec now{};
     (void)clock_gettime(CLOCK_MONOTONIC, &now);
     const unsigned long stamp = static_cast<unsigned long>(now.tv_sec) * 1000000000UL +
