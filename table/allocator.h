@@ -15,6 +15,10 @@ class TAllocator {
   virtual void* Allocate(std::size_t size) noexcept = 0;
   // Returns a block from Allocate; null is ignored.
   virtual void Release(void* block) noexcept = 0;
+  // A large block that will be filled at once, such as a chunk of loaded records, and its
+  // release with the size it was asked for. By default these are Allocate and Release.
+  virtual void* AllocateLarge(std::size_t size) noexcept { return Allocate(size); }
+  virtual void ReleaseLarge(void* block, std::size_t /*size*/) noexcept { Release(block); }
 
  protected:
   TAllocator() = default;

@@ -8,7 +8,13 @@ namespace {
 
 // Chunks start small, so a small table stays small, and double up to this size.
 constexpr std::size_t kFirstChunkBytes = std::size_t{4} * 1024;
-constexpr std::size_t kLargestChunkBytes = std::size_t{1} * 1024 * 1024;
+constexpr std::size_t kLargestChunkBytes =
+    std::size_t{1} * 1024 * 1024 - 64;  // a MiB with the header
+
+// Chunks this large come from the allocator's large blocks.
+bool IsLarge(std::size_t capacity) noexcept {
+  return capacity >= kLargestChunkBytes;
+}
 
 }  // namespace
 
@@ -142,7 +148,9 @@ TChunk* TRecordStore::NewChunk(std::size_t bytes) noexcept {
   if (capacity > std::numeric_limits<std::size_t>::max() - sizeof(TChunk)) {
     return nullptr;
   }
-  auto* chunk = static_cast<TChunk*>(FAllocator->Allocate(sizeof(TChunk) + capacity));
+  auto* chunk =
+      static_cast<TChunk*>(IsLarge(capacity) ? FAllocator->AllocateLarge(sizeof(TChunk) + capacity)
+                                             : FAllocator->Allocate(sizeof(TChunk) + capacity));
   if (chunk == nullptr) {
     return nullptr;
   }
@@ -157,6 +165,9 @@ TChunk* TRecordStore::NewChunk(std::size_t bytes) noexcept {
   if (FNextChunkBytes < kLargestChunkBytes) {
     FNextChunkBytes =
         FNextChunkBytes < kFirstChunkBytes ? 2 * kFirstChunkBytes : 2 * FNextChunkBytes;
+    if (FNextChunkBytes > kLargestChunkBytes) {
+      FNextChunkBytes = kLargestChunkBytes;
+    }
   }
   return chunk;
 }
@@ -165,6 +176,9 @@ void TRecordStore::Expect(std::size_t bytes) noexcept {
   std::size_t size = kFirstChunkBytes;
   while (size < bytes && size < kLargestChunkBytes) {
     size *= 2;
+  }
+  if (size > kLargestChunkBytes) {
+    size = kLargestChunkBytes;
   }
   if (size > FNextChunkBytes) {
     FNextChunkBytes = size;
@@ -180,13 +194,21 @@ void TRecordStore::DropChunk(TChunk* chunk) noexcept {
   if (chunk->next != nullptr) {
     chunk->next->prev = chunk->prev;
   }
-  FAllocator->Release(chunk);
+  FreeChunk(chunk);
+}
+
+void TRecordStore::FreeChunk(TChunk* chunk) noexcept {
+  if (IsLarge(chunk->capacity)) {
+    FAllocator->ReleaseLarge(chunk, sizeof(TChunk) + chunk->capacity);
+  } else {
+    FAllocator->Release(chunk);
+  }
 }
 
 void TRecordStore::ReleaseChunks() noexcept {
   while (FChunks != nullptr) {
     TChunk* next = FChunks->next;
-    FAllocator->Release(FChunks);
+    FreeChunk(FChunks);
     FChunks = next;
   }
 }

@@ -73,6 +73,7 @@ class TRecordStore {
 
  private:
   bool OwnsText(const TRecordNode* record, const char* text) const noexcept;
+  void FreeChunk(TChunk* chunk) noexcept;
   void ReleaseChunks() noexcept;
 
   TAllocator* FAllocator;
