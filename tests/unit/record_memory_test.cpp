@@ -85,3 +85,27 @@ TEST(RecordMemoryTest, AppendedRecordsJoinTheTablesMemory) {
 }
 
 }  // namespace
+
+namespace {
+
+// The process heap's large blocks (mapped with their pages present on Linux) hold what is
+// written to them and go back when their records are gone.
+TEST(RecordMemoryTest, LargeChunksOfTheProcessHeap) {
+  TempDir dir;
+  TDatenbank* db = dbtest::NewTable();
+  ASSERT_EQ(dbtest::LoadBytes(db, dir, ManyLines(200000)), 200000);
+  ASSERT_EQ(db->LastRecord(), 200000);
+  EXPECT_EQ(dbtest::Field(db, 0), "record 199999");
+  for (int r = 200000; r > 100000; --r) {
+    ASSERT_EQ(db->DeleteRecord(), r - 1);
+  }
+  EXPECT_EQ(dbtest::Field(db, 0), "record 99999");
+  ASSERT_EQ(db->AppendFile(nullptr, 0, nullptr), 200000);
+  ASSERT_EQ(db->LastRecord(), 300000);
+  EXPECT_EQ(dbtest::Field(db, 1), std::string(40, 'x'));
+  EXPECT_INVARIANTS(db);
+  db->CloseTable();
+  EXPECT_EQ(db->GetRecordCount(), dbErrNotOpen);
+}
+
+}  // namespace
