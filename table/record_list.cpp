@@ -56,7 +56,7 @@ TRecordNode* TRecordStore::NewRecord(int fieldCount) noexcept {
   return record;
 }
 
-bool TRecordStore::OwnsText(const TRecordNode* record, const char* text) const noexcept {
+bool TRecordStore::OwnsText(const TRecordNode* record, const char* text) noexcept {
   return text != nullptr && (record->Chunk == nullptr || !record->Chunk->Holds(text));
 }
 

@@ -72,7 +72,7 @@ class TRecordStore {
   TAllocator& Allocator() noexcept { return *FAllocator; }
 
  private:
-  bool OwnsText(const TRecordNode* record, const char* text) const noexcept;
+  static bool OwnsText(const TRecordNode* record, const char* text) noexcept;
   void FreeChunk(TChunk* chunk) noexcept;
   void ReleaseChunks() noexcept;
 
