@@ -258,10 +258,7 @@ bool TFileLoader::StartRecord() noexcept {
   }
   auto* record = reinterpret_cast<TRecordNode*>(FWrite);
   record->Chunk = FChunk;
-  char** fields = record->Fields();
-  for (int i = 0; i < FFieldCount; ++i) {
-    fields[i] = nullptr;
-  }
+  record->ClearFields(FFieldCount);
   ++FChunk->live;
   FRecords.Append(record);
   FWrite += FRecordBytes;
@@ -389,17 +386,19 @@ int TFileLoader::Build() noexcept {
 
 TRecordChain TFileLoader::TakeRecords(TRecordStore& store) noexcept {
   const TRecordChain taken = FRecords;
+  Forget();
+  store.Adopt(FStore);
+  return taken;
+}
+
+void TFileLoader::Forget() noexcept {
   FRecords = TRecordChain{};
   FChunk = nullptr;
   FWrite = FEnd = FFieldStart = nullptr;
-  store.Adopt(FStore);
-  return taken;
 }
 
 void TFileLoader::Discard() noexcept {
   // Loaded records own nothing but their chunks.
   FStore.ReleaseAll(nullptr, 0);
-  FRecords = TRecordChain{};
-  FChunk = nullptr;
-  FWrite = FEnd = FFieldStart = nullptr;
+  Forget();
 }

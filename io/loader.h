@@ -78,6 +78,8 @@ class TFileLoader {
   bool UseNewChunk(std::size_t bytes) noexcept;
   bool EndField(int index) noexcept;
   void Discard() noexcept;
+  // Drops the loader's hold on the records and the chunk being filled.
+  void Forget() noexcept;
 
   TModuleEnv FEnv;
   char FDelimiter;

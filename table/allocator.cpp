@@ -42,17 +42,6 @@ TAllocator& SystemAllocator() noexcept {
   return gSystemAllocator;
 }
 
-void* AllocateArray(TAllocator& allocator, std::int64_t count, std::size_t elementSize) noexcept {
-  if (count < 0 || elementSize == 0) {
-    return count < 0 ? nullptr : allocator.Allocate(0);
-  }
-  const auto limit = std::numeric_limits<std::size_t>::max() / elementSize;
-  if (static_cast<std::uint64_t>(count) > limit) {
-    return nullptr;
-  }
-  return allocator.Allocate(static_cast<std::size_t>(count) * elementSize);
-}
-
 char* CopyText(TAllocator& allocator, const char* text, std::size_t length) noexcept {
   if (length == std::numeric_limits<std::size_t>::max()) {
     return nullptr;

@@ -7,7 +7,6 @@
 #define OVELT_TABLE_ALLOCATOR_H
 
 #include <cstddef>
-#include <cstdint>
 
 class TAllocator {
  public:
@@ -29,10 +28,6 @@ class TAllocator {
 
 // The process heap. Stateless; shared by every object that is not given another allocator.
 TAllocator& SystemAllocator() noexcept;
-
-// An array of count elements of size elementSize, or null when count is negative, the byte size
-// would overflow, or no memory is left.
-void* AllocateArray(TAllocator& allocator, std::int64_t count, std::size_t elementSize) noexcept;
 
 // A NUL-terminated copy of the length bytes at text, or null when memory runs out.
 char* CopyText(TAllocator& allocator, const char* text, std::size_t length) noexcept;

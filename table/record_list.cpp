@@ -1,7 +1,6 @@
 // Records, chunks and the blocks of their own that records and texts may be.
 #include "table/record_list.h"
 
-#include <cstring>
 #include <limits>
 
 namespace {
@@ -48,10 +47,7 @@ TRecordNode* TRecordStore::NewRecord(int fieldCount) noexcept {
   record->Next = nullptr;
   record->Prev = nullptr;
   record->Chunk = nullptr;
-  char** fields = record->Fields();
-  for (int i = 0; i < fieldCount; ++i) {
-    fields[i] = nullptr;
-  }
+  record->ClearFields(fieldCount);
   ++FOwnBlocks;
   return record;
 }
@@ -60,7 +56,7 @@ bool TRecordStore::OwnsText(const TRecordNode* record, const char* text) noexcep
   return text != nullptr && (record->Chunk == nullptr || !record->Chunk->Holds(text));
 }
 
-void TRecordStore::FreeRecord(TRecordNode* record, int fieldCount) noexcept {
+void TRecordStore::ReleaseOwnTexts(TRecordNode* record, int fieldCount) noexcept {
   char** fields = record->Fields();
   for (int i = 0; i < fieldCount; ++i) {
     if (OwnsText(record, fields[i])) {
@@ -68,6 +64,10 @@ void TRecordStore::FreeRecord(TRecordNode* record, int fieldCount) noexcept {
       --FOwnBlocks;
     }
   }
+}
+
+void TRecordStore::FreeRecord(TRecordNode* record, int fieldCount) noexcept {
+  ReleaseOwnTexts(record, fieldCount);
   TChunk* chunk = record->Chunk;
   if (chunk == nullptr) {
     FAllocator->Release(record);
@@ -79,15 +79,10 @@ void TRecordStore::FreeRecord(TRecordNode* record, int fieldCount) noexcept {
 
 bool TRecordStore::SetText(TRecordNode* record, int index, const char* text,
                            std::size_t length) noexcept {
-  if (length == std::numeric_limits<std::size_t>::max()) {
-    return false;
-  }
-  auto* copy = static_cast<char*>(FAllocator->Allocate(length + 1));
+  char* copy = CopyText(*FAllocator, text, length);
   if (copy == nullptr) {
     return false;
   }
-  std::memcpy(copy, text, length);
-  copy[length] = '\0';
   char*& field = record->Fields()[index];
   if (OwnsText(record, field)) {
     FAllocator->Release(field);
@@ -102,13 +97,7 @@ void TRecordStore::ReleaseAll(TRecordNode* first, int fieldCount) noexcept {
   // A table that was only loaded owns nothing but chunks: no record needs a visit.
   for (TRecordNode* record = first; record != nullptr && FOwnBlocks > 0;) {
     TRecordNode* next = record->Next;
-    char** fields = record->Fields();
-    for (int i = 0; i < fieldCount; ++i) {
-      if (OwnsText(record, fields[i])) {
-        FAllocator->Release(fields[i]);
-        --FOwnBlocks;
-      }
-    }
+    ReleaseOwnTexts(record, fieldCount);
     if (record->Chunk == nullptr) {
       FAllocator->Release(record);
       --FOwnBlocks;

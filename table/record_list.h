@@ -24,6 +24,13 @@ struct TRecordNode {
 
   char** Fields() noexcept { return reinterpret_cast<char**>(this + 1); }
   char* const* Fields() const noexcept { return reinterpret_cast<char* const*>(this + 1); }
+  // Makes the first count fields absent.
+  void ClearFields(int count) noexcept {
+    char** fields = Fields();
+    for (int i = 0; i < count; ++i) {
+      fields[i] = nullptr;
+    }
+  }
 };
 
 // Bytes of a record with fieldCount fields, node and array, or 0 when that cannot be had.
@@ -69,10 +76,9 @@ class TRecordStore {
   // Returns chunk, which must hold no record, at once.
   void DropChunk(TChunk* chunk) noexcept;
 
-  TAllocator& Allocator() noexcept { return *FAllocator; }
-
  private:
   static bool OwnsText(const TRecordNode* record, const char* text) noexcept;
+  void ReleaseOwnTexts(TRecordNode* record, int fieldCount) noexcept;
   void FreeChunk(TChunk* chunk) noexcept;
   void ReleaseChunks() noexcept;
 
