@@ -41,6 +41,18 @@ class TByteScan {
     return p;
   }
 
+#if defined(__SSE2__)
+  // For the kWidth bytes from p: bit i is set when byte i equals a, b or c.
+  std::uint32_t Hits(const unsigned char* p) const noexcept {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hits =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(FA))),
+                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(FB)))),
+                     _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(FC))));
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(hits));
+  }
+#endif
+
   // For the kWidth bytes from p: bit i of *first is set when byte i equals a, bit i of *second
   // when it equals b.
   void Masks(const unsigned char* p, std::uint32_t* first, std::uint32_t* second) const noexcept {

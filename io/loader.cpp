@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "io/byte_scan.h"
+#include "texts/short_text.h"
 
 namespace {
 
@@ -200,11 +201,18 @@ bool TFileLoader::Reserve(std::size_t bytes) noexcept {
   return static_cast<std::size_t>(FEnd - FWrite) >= bytes || MoveRecord(bytes);
 }
 
+void TFileLoader::SealChunk() noexcept {
+  if (FChunk != nullptr) {
+    std::memset(FWrite, 0, kTextWindow);  // the chunk's block reaches a window past FEnd
+  }
+}
+
 bool TFileLoader::UseNewChunk(std::size_t bytes) noexcept {
   TChunk* chunk = FStore.NewChunk(bytes);
   if (chunk == nullptr) {
     return false;
   }
+  SealChunk();
   FChunk = chunk;
   FWrite = chunk->Data();
   FEnd = FWrite + chunk->capacity;
@@ -254,6 +262,7 @@ bool TFileLoader::StartRecord() noexcept {
       return false;
     }
   } else {
+    std::memset(FWrite, 0, padding);
     FWrite += padding;
   }
   auto* record = reinterpret_cast<TRecordNode*>(FWrite);
@@ -294,6 +303,45 @@ bool TFileLoader::EndField(int index) noexcept {
   return true;
 }
 
+bool TFileLoader::MakeRoom(std::size_t run) noexcept {
+  // A text the interface could not report the length of is refused like an allocation.
+  return static_cast<std::size_t>(FWrite - FFieldStart) + run < static_cast<std::size_t>(INT_MAX) &&
+         Reserve(run + 1);
+}
+
+bool TFileLoader::CopyText(const TByteScan& scan, const unsigned char*& p,
+                           const unsigned char* end) noexcept {
+#if defined(__SSE2__)
+  // Most fields are short: one look at sixteen bytes finds their end and one store copies them.
+  // The bytes stored past the text land in room after it (the chunk keeps a window's bytes after
+  // its capacity), which the next bytes overwrite.
+  if (end - p >= TByteScan::kWidth) {
+    const std::uint32_t hits = scan.Hits(p);
+    if (hits != 0) {
+      const std::size_t run = TByteScan::FirstBit(hits);
+      if (!MakeRoom(run)) {
+        return false;
+      }
+      std::memcpy(FWrite, p, TByteScan::kWidth);
+      FWrite += run;
+      p += run;
+      return true;
+    }
+  }
+#endif
+  const unsigned char* special = scan.Find(p, end);
+  const auto run = static_cast<std::size_t>(special - p);
+  if (run > 0) {
+    if (!MakeRoom(run)) {
+      return false;
+    }
+    std::memcpy(FWrite, p, run);
+    FWrite += run;
+  }
+  p = special;
+  return true;
+}
+
 int TFileLoader::Build() noexcept {
   if (!FEnv.files->Rewind(FFile)) {
     Discard();
@@ -330,22 +378,12 @@ int TFileLoader::Build() noexcept {
         }
         lineEnded = false;
       }
-      const unsigned char* special = scan.Find(p, end);
-      if (special != p) {
-        const auto run = static_cast<std::size_t>(special - p);
-        // A text the interface could not report the length of is refused like an allocation.
-        if (static_cast<std::size_t>(FWrite - FFieldStart) + run >=
-                static_cast<std::size_t>(INT_MAX) ||
-            !Reserve(run + 1)) {
-          result = dbErrOutOfMemory;
-          break;
-        }
-        std::memcpy(FWrite, p, run);
-        FWrite += run;
-        p = special;
-        if (p == end) {
-          break;
-        }
+      if (!CopyText(scan, p, end)) {
+        result = dbErrOutOfMemory;
+        break;
+      }
+      if (p == end) {
+        break;
       }
       const unsigned char byte = *p++;
       if (byte == delimiter || byte == kLineFeed) {
@@ -380,6 +418,8 @@ int TFileLoader::Build() noexcept {
   }
   if (result != dbOK) {
     Discard();
+  } else {
+    SealChunk();
   }
   return result;
 }

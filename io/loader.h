@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+#include "io/byte_scan.h"
 #include "table/datenbank_table.h"
 #include "table/record_list.h"
 
@@ -76,6 +77,14 @@ class TFileLoader {
   bool Reserve(std::size_t bytes) noexcept;
   bool MoveRecord(std::size_t bytes) noexcept;
   bool UseNewChunk(std::size_t bytes) noexcept;
+  // Writes zeros over the bytes after the record being built that the chunk's window rule covers.
+  void SealChunk() noexcept;
+  // Room for run more bytes of the field being built and its NUL. False when memory runs out or
+  // the field would grow past what the interface can report.
+  bool MakeRoom(std::size_t run) noexcept;
+  // Copies the bytes from p up to the next line feed, carriage return or delimiter (or end) into
+  // the field being built; p moves past them. False as MakeRoom.
+  bool CopyText(const TByteScan& scan, const unsigned char*& p, const unsigned char* end) noexcept;
   bool EndField(int index) noexcept;
   void Discard() noexcept;
   // Drops the loader's hold on the records and the chunk being filled.

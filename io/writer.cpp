@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "table/datenbank_table.h"
+#include "texts/short_text.h"
 #include "texts/text_out.h"
 
 namespace {
@@ -43,6 +44,26 @@ class TOutputBuffer {
       return;
     }
     WriteThrough(data, length);
+  }
+
+  // A stored text (its window can be read whole), without its NUL.
+  void AppendText(const char* text) noexcept {
+    if (FCapacity - FUsed >= kTextWindow) {
+      // The window's bytes after the text land in room the next bytes overwrite.
+      const int length = CopyWindow(FBuffer + FUsed, text);
+      if (length >= 0) {
+        FUsed += static_cast<std::size_t>(length);
+        return;
+      }
+    }
+    Append(text, TextLength(text));
+  }
+
+  void AppendByte(char byte) noexcept {
+    if (FUsed == FCapacity) {
+      Drain();
+    }
+    FBuffer[FUsed++] = byte;
   }
 
   // Writes what is held back. False when any write failed.
@@ -84,10 +105,10 @@ int WriteRecords(TOutputBuffer& out, const TRecordNode* first, int fieldCount,
     for (int i = 0; i < fieldCount; ++i) {
       const char* text = record->Fields()[i];
       if (text != nullptr) {
-        out.Append(text, TextLength(text));
+        out.AppendText(text);
       }
       if (i < fieldCount - 1) {
-        out.Append(&delimiter, 1);
+        out.AppendByte(delimiter);
       }
     }
     out.Append(kLineEnd, sizeof(kLineEnd));

@@ -2,6 +2,11 @@
 #include "table/datenbank_table.h"
 
 int DB_CALL TDatenbank::NextRecord() {
+  // A current record implies an open table with records: a walk needs no other check.
+  if (FCurrent != nullptr && FCurrent->Next != nullptr) {
+    FCurrent = FCurrent->Next;
+    return ++FCurrentIndex;
+  }
   if (!FOpen) {
     return dbErrNotOpen;
   }

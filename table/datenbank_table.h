@@ -83,6 +83,8 @@ class TDatenbank final : public TMainDB {
     }
     return FCurrent == nullptr ? dbErrNoRecordSelected : dbOK;
   }
+  // GetField by the general way: every check, and texts of any length or buffers of any size.
+  int GetFieldChecked(int index, char* buffer, unsigned size) noexcept;
   // The settings checks shared by both loaders: -4, -2, -6 in that order, else dbOK.
   int CheckLoadSettings() noexcept;
   // Drops the cursor and marks the table open with no current record.

@@ -6,19 +6,37 @@
 #include "texts/text_out.h"
 
 int DB_CALL TDatenbank::GetField(int index, char* buffer, unsigned size) {
+  // A current record implies an open table with records: the usual case needs no other check.
+  const TRecordNode* current = FCurrent;
+  if (current != nullptr && index >= 0 && index < FFieldCount) {
+    const char* text = current->Fields()[index];
+    if (text != nullptr && DeliverShortText(buffer, size, text)) {
+      return dbOK;
+    }
+  }
+  return GetFieldChecked(index, buffer, size);
+}
+
+// Kept out of line, so the usual case above stays a short leaf function.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#elif defined(_MSC_VER)
+__declspec(noinline)
+#endif
+int TDatenbank::GetFieldChecked(int index, char* buffer, unsigned size) noexcept {
   const TTextOut out(buffer, size);
   const int check = CheckCurrentRecord();
   if (check != dbOK) {
     return check;
   }
-  if (index < 0 || index > FFieldCount - 1) {
+  if (index < 0 || index >= FFieldCount) {
     return dbErrNoSuchField;
   }
   const char* text = FCurrent->Fields()[index];
   if (text == nullptr) {
     return dbErrFieldEmpty;
   }
-  return out.Deliver(text);
+  return out.DeliverWindowed(text);
 }
 
 int DB_CALL TDatenbank::SetField(int index, const char* text) {

@@ -1,7 +1,10 @@
 // Records, chunks and the blocks of their own that records and texts may be.
 #include "table/record_list.h"
 
+#include <cstring>
 #include <limits>
+
+#include "texts/short_text.h"
 
 namespace {
 
@@ -9,6 +12,28 @@ namespace {
 constexpr std::size_t kFirstChunkBytes = std::size_t{4} * 1024;
 constexpr std::size_t kLargestChunkBytes =
     std::size_t{1} * 1024 * 1024 - 64;  // a MiB with the header
+
+// A chunk's block: the header, the capacity, and a window's worth of bytes after it, so that even a
+// text at the very end of the capacity has its window inside the block.
+std::size_t ChunkBlockBytes(std::size_t capacity) noexcept {
+  return sizeof(TChunk) + capacity + kTextWindow;
+}
+
+// A NUL-terminated copy of the length bytes at text in a block of at least a window's bytes, the
+// bytes after the NUL zero; null when memory runs out.
+char* CopyWindowedText(TAllocator& allocator, const char* text, std::size_t length) noexcept {
+  if (length == std::numeric_limits<std::size_t>::max()) {
+    return nullptr;
+  }
+  const std::size_t bytes = length + 1 < kTextWindow ? kTextWindow : length + 1;
+  auto* copy = static_cast<char*>(allocator.Allocate(bytes));
+  if (copy == nullptr) {
+    return nullptr;
+  }
+  std::memcpy(copy, text, length);
+  std::memset(copy + length, 0, bytes - length);
+  return copy;
+}
 
 // Chunks this large come from the allocator's large blocks.
 bool IsLarge(std::size_t capacity) noexcept {
@@ -79,7 +104,7 @@ void TRecordStore::FreeRecord(TRecordNode* record, int fieldCount) noexcept {
 
 bool TRecordStore::SetText(TRecordNode* record, int index, const char* text,
                            std::size_t length) noexcept {
-  char* copy = CopyText(*FAllocator, text, length);
+  char* copy = CopyWindowedText(*FAllocator, text, length);
   if (copy == nullptr) {
     return false;
   }
@@ -134,12 +159,12 @@ TChunk* TRecordStore::NewChunk(std::size_t bytes) noexcept {
   if (capacity < bytes) {
     capacity = bytes;
   }
-  if (capacity > std::numeric_limits<std::size_t>::max() - sizeof(TChunk)) {
+  if (capacity > std::numeric_limits<std::size_t>::max() - sizeof(TChunk) - kTextWindow) {
     return nullptr;
   }
-  auto* chunk =
-      static_cast<TChunk*>(IsLarge(capacity) ? FAllocator->AllocateLarge(sizeof(TChunk) + capacity)
-                                             : FAllocator->Allocate(sizeof(TChunk) + capacity));
+  const std::size_t block = ChunkBlockBytes(capacity);
+  auto* chunk = static_cast<TChunk*>(IsLarge(capacity) ? FAllocator->AllocateLarge(block)
+                                                       : FAllocator->Allocate(block));
   if (chunk == nullptr) {
     return nullptr;
   }
@@ -188,7 +213,7 @@ void TRecordStore::DropChunk(TChunk* chunk) noexcept {
 
 void TRecordStore::FreeChunk(TChunk* chunk) noexcept {
   if (IsLarge(chunk->capacity)) {
-    FAllocator->ReleaseLarge(chunk, sizeof(TChunk) + chunk->capacity);
+    FAllocator->ReleaseLarge(chunk, ChunkBlockBytes(chunk->capacity));
   } else {
     FAllocator->Release(chunk);
   }

@@ -7,6 +7,10 @@
 // as the last of its records is deleted. Records made by AddRecord, and texts set by SetField, are
 // blocks of their own. A text inside a chunk that SetField replaces is simply no longer referenced;
 // its bytes go with the chunk.
+//
+// Every stored text can be read a window (kTextWindow bytes) at a time from its first byte: a text
+// of its own has a block of at least a window's bytes, zero after the NUL, and chunks keep the
+// bytes after their texts written (see TChunk).
 #ifndef OVELT_TABLE_RECORD_LIST_H
 #define OVELT_TABLE_RECORD_LIST_H
 
@@ -88,7 +92,9 @@ class TRecordStore {
   std::size_t FOwnBlocks = 0;  // records and texts that are blocks of their own
 };
 
-// A block of many records, placed one after another from Data() on.
+// A block of many records, placed one after another from Data() on. The block reaches a window's
+// bytes (kTextWindow) past the capacity, and every byte from Data() on up to a window's bytes past
+// the last record placed is written, padding included, so every text's window can be read whole.
 struct TChunk {
   TChunk* next;
   TChunk* prev;

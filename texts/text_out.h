@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "texts/short_text.h"
+
 // The length of text; short texts are measured without a library call.
 inline std::size_t TextLength(const char* text) noexcept {
   constexpr std::size_t kShort = 16;
@@ -53,6 +55,19 @@ class TTextOut {
 
   int Deliver(const char* text) const noexcept { return Deliver(text, TextLength(text)); }
 
+  // As Deliver(text), for a text whose window (kTextWindow bytes) can be read whole.
+  int DeliverWindowed(const char* text) const noexcept {
+    const int length = WindowTextLength(text);
+    if (length < 0) {
+      return Deliver(text);
+    }
+    if (FSize == 0 || static_cast<unsigned>(length) > FSize - 1U) {
+      return length;
+    }
+    CopyShortText(FBuffer, text, static_cast<std::size_t>(length) + 1);
+    return 0;
+  }
+
  private:
   // Texts shorter than this are measured and copied byte by byte, cheaper than a library call.
   static constexpr std::size_t kShort = 16;
@@ -60,5 +75,40 @@ class TTextOut {
   char* FBuffer;
   unsigned FSize;
 };
+
+// The usual case of the convention in one load and one store: a text shorter than a window, whose
+// window can be read whole, into a buffer of at least a window's bytes. The bytes after the NUL are
+// written back as they were, so the host sees exactly the text and its NUL written. False, with
+// nothing written, when the text or the buffer does not qualify; the caller then goes the general
+// way, TTextOut.
+inline bool DeliverShortText(char* buffer, unsigned size, const char* text) noexcept {
+#if defined(__SSE2__)
+  if (buffer == nullptr || size < kTextWindow) {
+    return false;
+  }
+  const __m128i window = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+  const auto nuls =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(window, _mm_setzero_si128())));
+  if (nuls == 0) {
+    return false;
+  }
+  // keep: all ones at the positions after the NUL, read from a row of zeros followed by ones.
+  static constexpr unsigned char kAfterNul[2 * kTextWindow] = {
+      0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,
+      255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255};
+  const auto length = static_cast<std::size_t>(__builtin_ctz(nuls));
+  const __m128i keep =
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kAfterNul + kTextWindow - 1 - length));
+  auto* target = reinterpret_cast<__m128i*>(buffer);
+  const __m128i old = _mm_loadu_si128(target);
+  _mm_storeu_si128(target, _mm_or_si128(_mm_and_si128(keep, old), _mm_andnot_si128(keep, window)));
+  return true;
+#else
+  (void)buffer;
+  (void)size;
+  (void)text;
+  return false;
+#endif
+}
 
 #endif  // OVELT_TEXTS_TEXT_OUT_H

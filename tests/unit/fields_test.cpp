@@ -166,4 +166,71 @@ TEST(FieldsEmptyTest, EmptyTextIsNotAbsent) {
             "a||c\nd||set\ne||<absent>\nf|<absent>|<absent>\n|<absent>|<absent>\n");
 }
 
+// Checks one field of the current record against text through buffers of several sizes, each
+// prefilled: a text that fits comes out with its NUL and every later byte of the buffer as it was;
+// one that does not leaves only the leading NUL.
+void ExpectExactOut(TMainDB* db, int index, const std::string& text) {
+  const std::size_t n = text.size();
+  for (const std::size_t size : {n, n + 1, n + 2, std::size_t{15}, std::size_t{16}, std::size_t{17},
+                                 n + 16, std::size_t{64}}) {
+    if (size == 0) {
+      continue;
+    }
+    SCOPED_TRACE("length " + std::to_string(n) + ", size " + std::to_string(size));
+    std::string buffer(size + 8, kUntouched);
+    const int result = db->GetField(index, buffer.data(), static_cast<unsigned>(size));
+    if (n + 1 <= size) {
+      EXPECT_EQ(result, 0);
+      EXPECT_EQ(buffer, text + '\0' + std::string(size + 7 - n, kUntouched));
+    } else {
+      EXPECT_EQ(result, static_cast<int>(n));
+      EXPECT_EQ(buffer, '\0' + std::string(size + 7, kUntouched));
+    }
+  }
+}
+
+// Texts of every length around sixteen bytes, wherever they live (loaded, appended, set by
+// SetField, the last bytes of a file with and without a line end), come out byte-exact.
+TEST(FieldsOutTest, EveryLengthFromEveryPlaceIsExact) {
+  std::vector<std::string> firsts;
+  std::vector<std::string> seconds;
+  std::string file;
+  for (int n = 0; n <= 40; ++n) {
+    std::string first;
+    std::string second;
+    for (int i = 0; i < n; ++i) {
+      first += static_cast<char>(i % 2 == 0 ? 'a' + (n + i) % 26 : 0x80 + (n * 7 + i) % 128);
+    }
+    for (int i = 0; i < 41 - n; ++i) {
+      second += static_cast<char>('A' + i % 26);
+    }
+    firsts.push_back(first);
+    seconds.push_back(second);
+    file += first + ";" + second + (n < 40 ? "\r\n" : "");
+  }
+  const int records = static_cast<int>(firsts.size());
+  for (const bool lineEnd : {false, true}) {
+    SCOPED_TRACE(lineEnd ? "file ends with CR LF" : "file ends inside its last field");
+    TempDir dir;
+    TDatenbank* db = dbtest::NewTable();
+    ASSERT_EQ(dbtest::LoadBytes(db, dir, lineEnd ? file + "\r\n" : file), records);
+    int fieldCount = 0;
+    DB_BOOL same = 0;
+    ASSERT_EQ(db->AppendFile(&fieldCount, 0, &same), records);
+    int position = db->FirstRecord();
+    for (int r = 0; r < 2 * records; ++r, position = db->NextRecord()) {
+      ASSERT_EQ(position, r + 1);
+      ExpectExactOut(db, 0, firsts[r % records]);
+      ExpectExactOut(db, 1, seconds[r % records]);
+    }
+    ASSERT_EQ(db->FirstRecord(), 1);
+    for (int r = 0; r < records; ++r, db->NextRecord()) {
+      const std::string& text = seconds[records - 1 - r];
+      ASSERT_EQ(db->SetField(0, text.c_str()), dbOK);
+      ExpectExactOut(db, 0, text);
+    }
+    EXPECT_INVARIANTS(db);
+  }
+}
+
 }  // namespace
