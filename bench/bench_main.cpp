@@ -276,6 +276,39 @@ bool SameBytes(const std::string& a, const std::string& b) {
   }
   return !fa && !fb;
 }
+// Copies every field of every record out once, walking with FirstRecord/NextRecord as a host
+// does; the buffer grows when GetField reports a longer text. Only the calls are in the walk: the
+// bytes delivered are counted afterwards by CountFieldBytes.
+void ReadAllFields(TMainDB* db, int fieldCount, long& records, std::vector<char>& buffer) {
+  records = 0;
+  for (int position = db->FirstRecord(); position > 0; position = db->NextRecord()) {
+    ++records;
+    for (int field = 0; field < fieldCount; ++field) {
+      int result = db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size()));
+      if (result > 0) {
+        buffer.resize(static_cast<std::size_t>(result) + 1);
+        result = db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size()));
+      }
+      if (result != 0) {
+        Die("GetField gave " + std::to_string(result) + " (" + Message(db, result) + ")");
+      }
+    }
+  }
+}
+
+// The bytes of field text GetField delivers for the whole table, into a buffer that ReadAllFields
+// has made large enough for every text.
+std::uint64_t CountFieldBytes(TMainDB* db, int fieldCount, std::vector<char>& buffer) {
+  std::uint64_t delivered = 0;
+  for (int position = db->FirstRecord(); position > 0; position = db->NextRecord()) {
+    for (int field = 0; field < fieldCount; ++field) {
+      if (db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size())) == 0) {
+        delivered += std::strlen(buffer.data());
+      }
+    }
+  }
+  return delivered;
+}
 
 struct RunTimes {
   double load = 0;
@@ -296,21 +329,12 @@ RunTimes Run(TMainDB* db, const std::string& input, const std::string& output,
         std::to_string(fieldCount) + " fields");
   }
 
-  char buffer[64];
-  std::uint64_t delivered = 0;
+  std::vector<char> buffer(64);
   long records = 0;
   start = Clock::now();
-  for (int position = db->FirstRecord(); position > 0; position = db->NextRecord()) {
-    ++records;
-    for (int field = 0; field < fieldCount; ++field) {
-      const int result = db->GetField(field, buffer, sizeof buffer);
-      if (result != 0) {
-        Die("GetField gave " + std::to_string(result));
-      }
-      delivered += std::strlen(buffer);
-    }
-  }
+  ReadAllFields(db, fieldCount, records, buffer);
   times.walk = Seconds(start);
+  const std::uint64_t delivered = CountFieldBytes(db, fieldCount, buffer);
   if (records != options.lines || delivered != generated.fieldBytes) {
     Die("the walk met " + std::to_string(records) + " records and " + std::to_string(delivered) +
         " field bytes");
@@ -330,29 +354,6 @@ RunTimes Run(TMainDB* db, const std::string& input, const std::string& output,
   }
   db->CloseTable();
   return times;
-}
-
-// Copies every field of every record out once, walking with FirstRecord/NextRecord as a host
-// does; the buffer grows when GetField reports a longer text. Returns the bytes of field text.
-std::uint64_t ReadAllFields(TMainDB* db, int fieldCount, long& records) {
-  std::vector<char> buffer(4096);
-  std::uint64_t delivered = 0;
-  records = 0;
-  for (int position = db->FirstRecord(); position > 0; position = db->NextRecord()) {
-    ++records;
-    for (int field = 0; field < fieldCount; ++field) {
-      int result = db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size()));
-      if (result > 0) {
-        buffer.resize(static_cast<std::size_t>(result) + 1);
-        result = db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size()));
-      }
-      if (result != 0) {
-        Die("GetField gave " + std::to_string(result) + " (" + Message(db, result) + ")");
-      }
-      delivered += std::strlen(buffer.data());
-    }
-  }
-  return delivered;
 }
 
 // One measurement of --file in this process (see the top of this file); prints one line.
@@ -377,9 +378,11 @@ int RunMode(Factory factory, const Options& options) {
   double seconds = loadSeconds;
   if (options.mode == "read") {
     long records = 0;
+    std::vector<char> buffer(4096);
     start = Clock::now();
-    const std::uint64_t delivered = ReadAllFields(db, fieldCount, records);
+    ReadAllFields(db, fieldCount, records, buffer);
     seconds = Seconds(start);
+    const std::uint64_t delivered = CountFieldBytes(db, fieldCount, buffer);
     if (records != loaded) {
       Die("the walk met " + std::to_string(records) + " records");
     }
