@@ -1,5 +1,7 @@
 #include "fuzz/fuzz_support.h"
 
+#include "io/loader.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -185,5 +187,8 @@ std::uint32_t ReadBlockSizeFor(unsigned char selector) {
   if (selector == 128) {
     return 3999;
   }
-  return 4000U - (255U - selector) * 25U;
+  if (selector == 255) {
+    return kReadBlockSize;
+  }
+  return 4000U - (254U - selector) * 25U;
 }

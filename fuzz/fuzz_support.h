@@ -56,7 +56,7 @@ void CheckTextOut(const TCallName& call, const char* buffer, std::size_t size, i
 
 // The loaders' read block size a selector byte stands for: 1 to 128 for 0 to 127 (every small size,
 // so records and CR LF pairs meet block ends in every position), 3999 for 128, and from 129 up
-// sizes from 850 to 4000 in steps of 25 (255: 4000, the size the module uses by default).
+// sizes from 875 to 4000 in steps of 25, and 255 for kReadBlockSize, the size the module uses.
 std::uint32_t ReadBlockSizeFor(unsigned char selector);
 
 #endif  // OVELT_FUZZ_FUZZ_SUPPORT_H

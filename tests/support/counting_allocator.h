@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "io/loader.h"
 #include "table/allocator.h"
 #include "table/datenbank_table.h"
 
@@ -50,7 +51,7 @@ class CountingAllocator final : public TAllocator {
 // The environment the tests build tables with: the given allocator and file layer (the platform's
 // where null) and the read block size.
 TModuleEnv MakeEnv(TAllocator* allocator = nullptr, TFileSystem* files = nullptr,
-                   std::uint32_t readBlockSize = 4000);
+                   std::uint32_t readBlockSize = kReadBlockSize);
 
 // A table object made from env. When the scope ends the table is closed, its file name released
 // and the object's own block returned to env's allocator, since the interface never destroys an

@@ -1,5 +1,5 @@
 // Both loaders read in blocks; no field, CR LF pair or line end may be mishandled where a block
-// ends. Every input is read with tiny blocks and with the full 4000-byte block.
+// ends. Every input is read with tiny blocks, with 4000-byte blocks and with the module's own size.
 #include <string>
 #include <vector>
 
@@ -12,8 +12,8 @@ using dbtest::ScopedTable;
 using dbtest::TempDir;
 using namespace std::string_literals;
 
-constexpr std::uint32_t kBlockSizes[] = {1, 2, 3, 7, 4000};
-constexpr std::size_t kBlock = 4000;
+constexpr std::uint32_t kBlockSizes[] = {1, 2, 3, 7, 4000, kReadBlockSize};
+constexpr std::size_t kBlock = kReadBlockSize;
 
 struct Input {
   std::string name;
@@ -47,12 +47,12 @@ std::vector<Input> Inputs() {
       Placed("delimiter first of a block", two, "\n", true, 1, kBlock),
       Placed("field across a block end", two, "\n", true, 2, kBlock - 1),
       // "a;bc\nde;f\n" has 10 bytes; its last LF is byte 9.
-      Placed("size 8000, last byte lf", two, "\n", true, 9, 2 * kBlock - 1),
-      Placed("size 8000, cr lf", two, "\r\n", true, 11, 2 * kBlock - 1),
-      Placed("size 4000, no final lf", two, "\n", false, 8, kBlock - 1),
-      Placed("size 4001, final lf alone", two, "\n", true, 9, kBlock),
-      Placed("field over two block ends", {{"x", std::string(9000, 'y')}, {"", "z"}}, "\r\n", false,
-             0, 0),
+      Placed("two blocks, last byte lf", two, "\n", true, 9, 2 * kBlock - 1),
+      Placed("two blocks, cr lf", two, "\r\n", true, 11, 2 * kBlock - 1),
+      Placed("one block, no final lf", two, "\n", false, 8, kBlock - 1),
+      Placed("one block and a final lf", two, "\n", true, 9, kBlock),
+      Placed("field over two block ends", {{"x", std::string(2 * kBlock + 1000, 'y')}, {"", "z"}},
+             "\r\n", false, 0, 0),
       {"empty lines", "\n\n\r\n\n", "\n\n\n\n"},
       {"ragged", "a;b;c\r\nd\r\n;;\r\ne", "a|b|c\nd|<absent>|<absent>\n||\ne|<absent>|<absent>\n"},
       {"nul in fields", "a\0b;c\0\r\nd;\0\n"s, "a|c\nd|\n"},
