@@ -316,6 +316,33 @@ TEST(FileFaultTest, FileChangedBetweenThePasses) {
   }
 }
 
+// One byte of a field changed anywhere in a larger file, in a full block or in its tail, keeps
+// every count the same and is still noticed.
+TEST(FileFaultTest, OneChangedByteInALargeFileIsNoticed) {
+  std::string first;
+  for (int i = 0; i < 2000; ++i) {
+    first += "field" + std::to_string(i % 10) + ";text of line\n";
+  }
+  TempDir dir;
+  dbtest::WriteBytes(dir.File("in.csv"), "placeholder");
+  for (const std::size_t at :
+       {std::size_t{0}, std::size_t{13}, std::size_t{40}, first.size() / 2, first.size() - 6}) {
+    SCOPED_TRACE(at);
+    std::string second = first;
+    second[at] = second[at] == 'x' ? 'y' : 'x';
+    FaultyFileSystem files;
+    ScopedTable db(dbtest::MakeEnv(nullptr, &files));
+    db->SetFileName(dir.File("in.csv").c_str());
+    db->SetDelimiter(';');
+    files.ServePasses({first, second});
+    int fieldCount = 0;
+    DB_BOOL same = 0;
+    EXPECT_EQ(db->LoadFile(&fieldCount, 0, &same), dbErrFileAccess);
+    files.ServePasses({first, first});
+    EXPECT_EQ(db->LoadFile(&fieldCount, 0, &same), 2000);
+  }
+}
+
 TEST(FileFaultTest, CountsBeyondThe32BitRangeAreRefused) {
   // Each file is a little over 2 GiB and exists only in the file layer.
   struct Case {
