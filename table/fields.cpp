@@ -6,9 +6,10 @@
 #include "texts/text_out.h"
 
 int DB_CALL TDatenbank::GetField(int index, char* buffer, unsigned size) {
-  // A current record implies an open table with records: the usual case needs no other check.
+  // A current record implies an open table with records, and so a field count of 0 or more: the
+  // usual case needs no other check, and one unsigned comparison tells a negative index too.
   const TRecordNode* current = FCurrent;
-  if (current != nullptr && index >= 0 && index < FFieldCount) {
+  if (current != nullptr && static_cast<unsigned>(index) < static_cast<unsigned>(FFieldCount)) {
     const char* text = current->Fields()[index];
     if (text != nullptr && DeliverShortText(buffer, size, text)) {
       return dbOK;

@@ -54,6 +54,9 @@ const char* TDatenbank::CheckInvariants() const noexcept {
   if (FRecordCount < 0) {
     return "negative record count";
   }
+  if (FFirst != nullptr && FFieldCount < 0) {
+    return "records with a negative field count";
+  }
   std::int64_t count = 0;
   std::int64_t currentPosition = -1;
   const TRecordNode* prev = nullptr;

@@ -101,7 +101,8 @@ inline bool DeliverShortText(char* buffer, unsigned size, const char* text) noex
       _mm_loadu_si128(reinterpret_cast<const __m128i*>(kAfterNul + kTextWindow - 1 - length));
   auto* target = reinterpret_cast<__m128i*>(buffer);
   const __m128i old = _mm_loadu_si128(target);
-  _mm_storeu_si128(target, _mm_or_si128(_mm_and_si128(keep, old), _mm_andnot_si128(keep, window)));
+  // old where keep is set, window elsewhere
+  _mm_storeu_si128(target, _mm_xor_si128(old, _mm_andnot_si128(keep, _mm_xor_si128(old, window))));
   return true;
 #else
   (void)buffer;
