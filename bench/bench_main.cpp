@@ -1,7 +1,8 @@
 // datenbank_bench: throughput and memory of the shared library, driven as a host drives it.
 //
 //   datenbank_bench [--lines N] [--fields N] [--runs N] [--dir PATH] [--library PATH]
-//   datenbank_bench --mode load|read|save|append --file PATH [--out PATH] [--library PATH]
+//   datenbank_bench --mode load|read|save|append|close|edit --file PATH [--out PATH]
+//                   [--library PATH]
 //
 // Writes a semicolon-delimited file of N lines (default 1,000,000) of N fields (default 10), each
 // field 3 to 15 random printable bytes and each line ended by CR LF, so that a save reproduces the
@@ -18,6 +19,10 @@
 //   read    after the load, one GetField of every field of every record (seconds=, field_bytes=)
 //   save    after the load, SaveFile to --out (seconds=, out_bytes=)
 //   append  after the load, AppendFile of the same file onto the loaded table (seconds=)
+//   close   after the load, CloseTable (seconds=)
+//   edit    after the load, 2,000,000 steps of edits and cursor moves in ten rounds (see
+//           bench_edit.h): seconds= of all rounds, edit_ops=, edit_first_ns= and edit_last_ns= (per
+//           operation in the first and the last round), rss_first_kb= and rss_last_kb=
 // Every mode also prints the load's figures (load_s=, base_kb=, hwm_kb=, records=, fields=).
 //
 // The library is the shared one, loaded with dlopen: DATENBANK_LIBRARY or --library, else the
@@ -39,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_edit.h"
 #include "module/datenbank.h"
 
 #ifndef DATENBANK_BENCH_LIBRARY
@@ -101,7 +107,8 @@ Options ParseOptions(int argc, char** argv) {
     const std::string option = argv[i];
     if (i + 1 >= argc) {
       Die("usage: datenbank_bench [--lines N] [--fields N] [--runs N] [--dir PATH] "
-          "[--library PATH]\n       datenbank_bench --mode load|read|save|append --file PATH "
+          "[--library PATH]\n       datenbank_bench --mode load|read|save|append|close|edit --file "
+          "PATH "
           "[--out PATH] [--library PATH]");
     }
     const char* value = argv[++i];
@@ -127,7 +134,7 @@ Options ParseOptions(int argc, char** argv) {
   }
   if (!options.mode.empty()) {
     if (options.mode != "load" && options.mode != "read" && options.mode != "save" &&
-        options.mode != "append") {
+        options.mode != "append" && options.mode != "close" && options.mode != "edit") {
       Die("unknown mode " + options.mode);
     }
     if (options.file.empty() || (options.mode == "save" && options.out.empty())) {
@@ -409,6 +416,19 @@ int RunMode(Factory factory, const Options& options) {
       Die("AppendFile gave " + std::to_string(appended) + " (" + Message(db, appended) + ")");
     }
     std::printf(" appended=%d", appended);
+  } else if (options.mode == "close") {
+    start = Clock::now();
+    const DB_BOOL closed = db->CloseTable();
+    seconds = Seconds(start);
+    if (closed != 1 || db->GetRecordCount() != dbErrNotOpen) {
+      Die("CloseTable left the table open");
+    }
+  } else if (options.mode == "edit") {
+    const TEditFigures edits = RunEdits(db, loaded, fieldCount, 10, 200000, StatusKb);
+    if (!edits.problem.empty()) {
+      Die("edits: " + edits.problem);
+    }
+    seconds = edits.seconds;
   }
   std::printf(" seconds=%.6f\n", seconds);
   return 0;

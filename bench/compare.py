@@ -75,7 +75,7 @@ class Contender:
 def check_result(contender, shape, result):
     """Every load must hold the generated records and field bytes; every save the file's bytes."""
     expected = {}
-    if contender.operation in ("load", "read", "append", "save"):
+    if contender.operation in ("load", "read", "append", "save", "close", "edit"):
         expected["records"] = shape["lines"]
         if contender.key != "sqlite":  # .import knows no field count; its field bytes tell
             expected["fields"] = shape["fields"]
@@ -171,6 +171,10 @@ def make_contenders(build, library, work):
                   "append", module("append")),
         Contender("read", "**module** `GetField`, every field once (MB/s of field text)", "read",
                   module("read")),
+        Contender("close", "**module** `CloseTable` of the loaded table", "close",
+                  module("close")),
+        Contender("edit", "**module** edits and cursor moves, 2,000,000 steps after the load",
+                  "edit", module("edit")),
         Contender("save", "**module** `SaveFile`", "save", module("save"),
                   check_output=out("module")),
         Contender("ofstream", "`std::ofstream` writer of `vector<vector<string>>`", "save",
@@ -285,6 +289,8 @@ def shape_table(shape, contenders, results, rapidcsv_note):
         rows.append(row(by_key["append"], module_load, None))
     if "read" in by_key:
         rows.append(row(by_key["read"], None, None))
+    if "close" in by_key:
+        rows.append(row(by_key["close"], None, None))
     for key in ("save", "ofstream", "ofstream_sync"):
         if key in by_key:
             rows.append(row(by_key[key], module_save, None))
@@ -313,6 +319,19 @@ def shape_table(shape, contenders, results, rapidcsv_note):
     if module_peak:
         summary.append(f"- Memory: the module's peak is {module_peak / floor:.2f} x the data-model "
                        f"floor ({module_peak / 1e6:.1f} MB against {floor / 1e6:.1f} MB).")
+    if seconds.get("close"):
+        summary.append(f"- CloseTable: {seconds['close'] * 1000:.1f} ms for the loaded table.")
+    edits = [r for r in results.get("edit", []) if "edit_first_ns" in r]
+    if edits:
+        first = median([float(r["edit_first_ns"]) for r in edits])
+        last = median([float(r["edit_last_ns"]) for r in edits])
+        rss_first = median([int(r["rss_first_kb"]) for r in edits]) / 1000
+        rss_last = median([int(r["rss_last_kb"]) for r in edits]) / 1000
+        summary.append(f"- Edits (SetField, AddRecord, DeleteRecord of the first record, cursor "
+                       f"moves; {edits[0]['edit_ops']} operations in ten rounds): {first:.1f} ns "
+                       f"per operation in the first round, {last:.1f} ns in the last; resident "
+                       f"memory {rss_first:.1f} MB after the first round, {rss_last:.1f} MB "
+                       f"after the last.")
     if module_load and seconds.get("append"):
         summary.append(f"- AppendFile: {seconds['append'] / module_load:.2f} x the time per byte "
                        f"of LoadFile.")
