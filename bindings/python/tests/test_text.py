@@ -1,0 +1,87 @@
+"""Texts: Windows-1252 for str, the stored bytes for bytes."""
+
+from __future__ import annotations
+
+from typing import Tuple, Union
+
+import datenbank
+from support import ScratchTestCase
+
+# Every byte that can stand in a field (no NUL, CR, LF or delimiter), including the five that
+# Windows-1252 leaves undefined.
+EVERY_FIELD_BYTE = bytes(b for b in range(1, 256) if b not in (0x0A, 0x0D, 0x3B))
+
+
+class TextTest(ScratchTestCase):
+    def test_texts_are_windows_1252_both_ways(self) -> None:
+        table = self.load(b"M\xfcller;\x80 5\r\n")
+        self.assertEqual(table[0], ["M\u00fcller", "\u20ac 5"])
+        table[0][1] = "Stra\u00dfe \u2013 \u201eneu\u201c"
+        table.save()
+        self.assertEqual(self.read("input.csv"), b"M\xfcller;Stra\xdfe \x96 \x84neu\x93\r\n")
+
+    def test_every_byte_reads_as_text_and_writes_back_unchanged(self) -> None:
+        table = self.load(EVERY_FIELD_BYTE + b";x\n")
+        text = table[0][0]
+        assert isinstance(text, str)
+        self.assertEqual(len(text), len(EVERY_FIELD_BYTE))
+        self.assertEqual(text[:3], "\x01\x02\x03")
+        self.assertEqual(text[0x80 - 4], "\u20ac")  # 0x80 after dropping NUL, LF, CR, ';'
+        table[0][1] = text
+        table.save()
+        expected = EVERY_FIELD_BYTE + b";" + EVERY_FIELD_BYTE + b"\r\n"
+        self.assertEqual(self.read("input.csv"), expected)
+
+    def test_raw_tables_give_out_bytes(self) -> None:
+        table = self.load(b"M\xfcller;\x81\r\nx\n", raw=True)
+        self.assertTrue(table.raw)
+        self.assertEqual(list(table), [[b"M\xfcller", b"\x81"], [b"x", None]])
+        self.assertEqual(table[0][-1], b"\x81")
+        self.assertEqual(table[0][:1], [b"M\xfcller"])
+        self.assertEqual(table.delimiter, b";")
+        table[1][1] = "\u00e4"
+        self.assertEqual(table[1][1], b"\xe4")
+        with datenbank.Table.new(1, raw=True) as new:
+            new.add([b"\xff"])
+            self.assertEqual(list(new), [[b"\xff"]])
+
+    def test_bytes_are_stored_as_they_are(self) -> None:
+        table = self.load(b"a;b\n")
+        table[0][0] = b"\xc3\xa4"  # UTF-8 bytes of a-umlaut, stored unconverted
+        table[0][1] = bytearray(b"\x9d")
+        self.assertEqual(table[0], ["\u00c3\u00a4", "\x9d"])
+        table.save()
+        self.assertEqual(self.read("input.csv"), b"\xc3\xa4;\x9d\r\n")
+
+    def test_a_character_without_a_windows_1252_byte_changes_nothing(self) -> None:
+        table = self.load(b"a;b\n")
+        with self.assertRaises(UnicodeEncodeError) as caught:
+            table[0][1] = "ok \u0105 no"
+        self.assertEqual((caught.exception.start, caught.exception.end), (3, 4))
+        self.assertEqual(caught.exception.encoding, "windows-1252")
+        with self.assertRaises(UnicodeEncodeError):
+            table[0][0] = "\U0001f600"
+        self.assertEqual(table[0], ["a", "b"])
+        table.save()
+        self.assertEqual(self.read("input.csv"), b"a;b\r\n")
+
+    def test_a_nul_character_is_refused_rather_than_cut(self) -> None:
+        table = self.load(b"a;b\n")
+        values: Tuple[Union[str, bytes], ...] = ("x\0y", b"\0")
+        for value in values:
+            with self.subTest(value=value), self.assertRaises(ValueError):
+                table[0][0] = value
+        self.assertEqual(table[0], ["a", "b"])
+
+    def test_long_fields_are_read_whole(self) -> None:
+        long_text = "\u00e4" * 70000
+        table = self.load(b"x;" + b"\xe4" * 70000 + b"\n")
+        self.assertEqual(table[0][1], long_text)
+        table[0][0] = long_text + "!"
+        self.assertEqual(table[0][0], long_text + "!")
+        self.assertEqual(table[0][1], long_text)
+        # Texts just around the first buffer size.
+        for length in (254, 255, 256, 257):
+            with self.subTest(length=length):
+                table[0][0] = "y" * length
+                self.assertEqual(table[0][0], "y" * length)
