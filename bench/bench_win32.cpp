@@ -1,0 +1,167 @@
+// datenbank_bench_win32: one measurement of the 32-bit Windows DLL, loaded with LoadLibraryA as a
+// Windows host loads it; the counterpart of datenbank_bench --mode for bench/wine_bench.sh.
+//
+//   datenbank_bench_win32 --mode load|read|save|append|close --file PATH [--out PATH]
+//                         [--library PATH]
+//
+// Prints one line of key=value pairs: records=, fields=, load_s=, base_kb= and hwm_kb= (the
+// process's working set before the load and its peak after it) and seconds= of the mode's operation
+// (for load, the load itself; read also prints field_bytes=). The library defaults to datenbank.dll
+// next to this program.
+#include <windows.h>
+// after windows.h, which it needs
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "module/datenbank.h"
+
+namespace {
+
+using Factory = TMainDB* DB_CALL (*)();
+
+[[noreturn]] void Die(const std::string& message) {
+  std::fprintf(stderr, "datenbank_bench_win32: %s\n", message.c_str());
+  std::exit(1);
+}
+
+double Now() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The process's working set now (peak false) or at its peak (peak true), in kB; 0 when unknown.
+unsigned long long WorkingSetKb(bool peak) {
+  PROCESS_MEMORY_COUNTERS counters;
+  std::memset(&counters, 0, sizeof counters);
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
+    return 0;
+  }
+  return static_cast<unsigned long long>(peak ? counters.PeakWorkingSetSize
+                                              : counters.WorkingSetSize) /
+         1024;
+}
+
+std::string LibraryNextToProgram() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string program(path, length);
+  const std::size_t slash = program.find_last_of("\\/");
+  return (slash == std::string::npos ? std::string() : program.substr(0, slash + 1)) +
+         "datenbank.dll";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string mode;
+  std::string file;
+  std::string out;
+  std::string library;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--mode") {
+      mode = argv[i + 1];
+    } else if (option == "--file") {
+      file = argv[i + 1];
+    } else if (option == "--out") {
+      out = argv[i + 1];
+    } else if (option == "--library") {
+      library = argv[i + 1];
+    } else {
+      Die("unknown option " + option);
+    }
+  }
+  if (mode.empty() || file.empty() || (mode == "save" && out.empty())) {
+    Die("usage: datenbank_bench_win32 --mode load|read|save|append|close --file PATH [--out PATH] "
+        "[--library PATH]");
+  }
+  HMODULE module = LoadLibraryA(library.empty() ? LibraryNextToProgram().c_str() : library.c_str());
+  if (module == nullptr) {
+    Die("LoadLibraryA failed");
+  }
+  const FARPROC symbol = GetProcAddress(module, "_CreateDatenbankClassInstance");
+  Factory factory = nullptr;
+  static_assert(sizeof factory == sizeof symbol, "a function pointer is a function pointer");
+  std::memcpy(&factory, &symbol, sizeof factory);
+  TMainDB* db = factory != nullptr ? factory() : nullptr;
+  if (db == nullptr) {
+    Die("no table object");
+  }
+  db->SetFileName(file.c_str());
+  db->SetDelimiter(';');
+  int fieldCount = 0;
+  DB_BOOL same = 0;
+  const unsigned long long baseKb = WorkingSetKb(false);
+  double start = Now();
+  const int loaded = db->LoadFile(&fieldCount, 0, &same);
+  const double loadSeconds = Now() - start;
+  if (loaded <= 0) {
+    Die("LoadFile gave " + std::to_string(loaded));
+  }
+  std::printf("mode=%s records=%d fields=%d load_s=%.6f base_kb=%llu hwm_kb=%llu", mode.c_str(),
+              loaded, fieldCount, loadSeconds, baseKb, WorkingSetKb(true));
+  double seconds = loadSeconds;
+  if (mode == "read") {
+    std::vector<char> buffer(4096);
+    start = Now();
+    for (int r = db->FirstRecord(); r > 0; r = db->NextRecord()) {
+      for (int field = 0; field < fieldCount; ++field) {
+        int result = db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size()));
+        if (result > 0) {
+          buffer.resize(static_cast<std::size_t>(result) + 1);
+          result = db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size()));
+        }
+        if (result != 0) {
+          Die("GetField gave " + std::to_string(result));
+        }
+      }
+    }
+    seconds = Now() - start;
+    unsigned long long bytes = 0;  // counted apart, as the Linux benchmark does
+    for (int r = db->FirstRecord(); r > 0; r = db->NextRecord()) {
+      for (int field = 0; field < fieldCount; ++field) {
+        if (db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size())) == 0) {
+          bytes += std::strlen(buffer.data());
+        }
+      }
+    }
+    std::printf(" field_bytes=%llu", bytes);
+  } else if (mode == "save") {
+    db->SetFileName(out.c_str());
+    start = Now();
+    const int saved = db->SaveFile();
+    seconds = Now() - start;
+    if (saved != loaded) {
+      Die("SaveFile gave " + std::to_string(saved));
+    }
+  } else if (mode == "append") {
+    start = Now();
+    const int appended = db->AppendFile(&fieldCount, 0, &same);
+    seconds = Now() - start;
+    if (appended != loaded) {
+      Die("AppendFile gave " + std::to_string(appended));
+    }
+  } else if (mode == "close") {
+    start = Now();
+    db->CloseTable();
+    seconds = Now() - start;
+  } else if (mode != "load") {
+    Die("unknown mode " + mode);
+  }
+  std::printf(" seconds=%.6f\n", seconds);
+  db->CloseTable();
+  db->FreeFileName();
+  return 0;
+}
