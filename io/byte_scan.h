@@ -144,7 +144,7 @@ inline std::uint64_t Fingerprint(std::uint64_t seed, const unsigned char* p,
     std::uint64_t lanes[4] = {h, h ^ 0x9E3779B97F4A7C15ULL, h ^ 0xC2B2AE3D27D4EB4FULL,
                               h ^ 0x165667B19E3779F9ULL};
     for (; size >= 32; size -= 32, p += 32) {
-      for (int i = 0; i < 4; ++i) {
+      for (std::size_t i = 0; i < 4; ++i) {
         std::uint64_t word = 0;
         std::memcpy(&word, p + 8 * i, 8);
         lanes[i] = mix(lanes[i], word);
