@@ -269,7 +269,10 @@ bool TFileLoader::StartRecord() noexcept {
       return false;
     }
   } else {
-    std::memset(FWrite, 0, padding);
+    // The padding is written (as zeros) in one store: the record after it covers the rest.
+    static_assert(alignof(TRecordNode) <= sizeof(std::uint64_t), "one store covers the padding");
+    const std::uint64_t zeros = 0;
+    std::memcpy(FWrite, &zeros, sizeof zeros);
     FWrite += padding;
   }
   auto* record = reinterpret_cast<TRecordNode*>(FWrite);
