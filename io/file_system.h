@@ -26,7 +26,9 @@ struct TSaveTarget {
   std::uint32_t mode = 0;         // permission bits the new file gets
   std::uint32_t owner = 0;        // owner and group the new file gets, where the platform has them
   std::uint32_t group = 0;
-  bool exists = false;  // the target existed when the save began
+  bool exists = false;        // the target existed when the save began
+  std::uint64_t written = 0;  // bytes written to the temporary file so far
+  std::uint64_t started = 0;  // of those, the bytes whose writeback has been started
 };
 
 // Copies the NUL-terminated path into buffer; false, with buffer unchanged, when it does not fit.

@@ -78,21 +78,23 @@ TEST(WriterTest, ExactBytes) {
 }
 
 TEST(WriterTest, LargeTablesAreWrittenWhole) {
-  // More than one write buffer, and single fields larger than it.
+  // Many write buffers (1 MiB), single fields larger than one, over 8 MiB in all (where the
+  // writer starts handing the file to the disk while it writes).
   TempDir dir;
   ScopedTable db;
   Target(db.get(), dir);
   db->NewTable(3);
   std::string expected;
-  for (int r = 0; r < 3000; ++r) {
+  for (int r = 0; r < 30000; ++r) {
     db->AddRecord();
     const std::string a = std::to_string(r) + std::string(static_cast<std::size_t>(r % 97), 'v');
-    const std::string big(r % 1000 == 999 ? 70000 + static_cast<std::size_t>(r) : 0, 'B');
+    const std::string big(
+        r % 10000 == 9999 ? (std::size_t{3} << 20) + static_cast<std::size_t>(r) : 0, 'B');
     db->SetField(0, a.c_str());
     db->SetField(2, big.c_str());
     expected.append(a).append(";;").append(big).append("\r\n");
   }
-  EXPECT_EQ(db->SaveFile(), 3000);
+  EXPECT_EQ(db->SaveFile(), 30000);
   EXPECT_EQ(ReadBytes(dir.File("out.csv")), expected);
   EXPECT_EQ(dir.Entries().size(), 1U);
 }
