@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the default build, the AddressSanitizer/UndefinedBehaviorSanitizer
 # build, the ThreadSanitizer build, the 32-bit Windows build under Wine when its toolchain is
-# installed, and each fuzz target for a bounded time when clang's libFuzzer is installed
-# (DATENBANK_FUZZ_SECONDS, default 60 per target).
+# installed, the packages (tools/test_packages.sh), and each fuzz target for a bounded time when
+# clang's libFuzzer is installed (DATENBANK_FUZZ_SECONDS, default 60 per target).
 # With CI=true a Windows suite or a fuzz run that cannot run is a failure, not a skip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,6 +34,20 @@ if [ -x tools/test_windows.sh ]; then
     exit "$status"
   fi
 fi
+# ---- packages: the Debian package of build/default, the zip of build/windows ----
+echo "=== packages (CPack)"
+status=0
+tools/test_packages.sh build/default build/windows || status=$?
+if [ "$status" -eq 3 ]; then
+  if [ "${CI:-}" = "true" ]; then
+    echo "The Windows zip could not be made in CI: that is a failure." >&2
+    exit 1
+  fi
+  echo "SKIPPED the Windows zip: there is no Windows build."
+elif [ "$status" -ne 0 ]; then
+  exit "$status"
+fi
+# ---- end of packages ----
 echo "=== fuzz targets (libFuzzer, ${DATENBANK_FUZZ_SECONDS:-60} s each)"
 if command -v clang++ >/dev/null 2>&1 &&
   printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |

@@ -1,0 +1,112 @@
+"""End-to-end tests of info, error, the command line's conventions, finding the library, and a
+smoke test that also runs the Windows build under Wine."""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+from cli_support import SETTINGS, ToolTestCase, main
+
+PROJECT_VERSION = (Path(__file__).resolve().parents[2] / "VERSION").read_text().split()[0]
+
+
+class InfoTest(ToolTestCase):
+    def test_information_texts(self) -> None:
+        result = self.assert_ok(self.run_tool("info"))
+        fields = dict(line.split(": ", 1) for line in result.text.splitlines())
+        self.assertEqual(list(fields), ["version", "version text", "module", "copyright", "maker",
+                                        "description", "library"])
+        major, minor = PROJECT_VERSION.split(".")[:2]
+        self.assertEqual(fields["version"], f"{major}.{minor}")
+        self.assertEqual(fields["module"], "Ovelt Datenbank")
+        for name in ("version text", "copyright", "maker", "description"):
+            self.assertNotEqual(fields[name], "", name)
+        # Windows-1252 0xA9 arrives as the UTF-8 copyright sign.
+        self.assertIn("\u00a9", fields["copyright"])
+
+
+class ErrorTest(ToolTestCase):
+    def test_messages_of_result_codes(self) -> None:
+        listing = self.assert_ok(self.run_tool("error")).text.splitlines()
+        codes = [int(line.split("\t", 1)[0]) for line in listing]
+        self.assertEqual(codes, list(range(0, -16, -1)))
+        messages = [line.split("\t", 1)[1] for line in listing]
+        self.assertEqual(len(set(messages)), len(messages))
+        for code, message in zip(codes, messages):
+            with self.subTest(code=code):
+                self.assertEqual(self.assert_ok(self.run_tool("error", "--", str(code))).text,
+                                 message + "\n")
+        self.assertIn("Integrit\u00e4tsfehler", messages[8])
+
+    def test_codes_the_module_does_not_know(self) -> None:
+        for code in ("1", "-16"):
+            result = self.run_tool("error", "--", code)
+            self.assertEqual((result.status, result.out), (1, b""))
+            self.assertIn("not a result code", result.error)
+        self.assert_usage_error(self.run_tool("error", "minus fünf"), "CODE")
+
+
+class UsageTest(ToolTestCase):
+    def test_help_and_version_go_to_standard_output(self) -> None:
+        for arguments in (("--help",), ("-h",), ("show", "--help"), ("set", "-h")):
+            with self.subTest(arguments=arguments):
+                result = self.assert_ok(self.run_tool(*arguments))
+                self.assertIn("Usage: datenbank", result.text)
+        self.assertIn("Records are numbered from 1", self.run_tool("get", "--help").text)
+        self.assertEqual(self.assert_ok(self.run_tool("--version")).text,
+                         f"datenbank {PROJECT_VERSION}\n")
+
+    def test_usage_errors_exit_with_2(self) -> None:
+        self.write("t.csv", b"a;b\r\n")
+        self.assert_usage_error(self.run_tool(), "subcommand", "--help")
+        self.assert_usage_error(self.run_tool("zeigen", "t.csv"))
+        self.assert_usage_error(self.run_tool("show"), "FILE", "datenbank show --help")
+        self.assert_usage_error(self.run_tool("show", "t.csv", "--count", "-1"), "--count")
+        self.assert_usage_error(self.run_tool("show", "t.csv", "--schnell"), "--schnell")
+        self.assert_usage_error(self.run_tool("show", "t.csv", "u.csv"))
+
+
+class LibraryTest(ToolTestCase):
+    def test_datenbank_library_names_the_library(self) -> None:
+        if not SETTINGS.library:
+            self.skipTest("no --library given")
+        result = self.assert_ok(self.run_tool("info", env={"DATENBANK_LIBRARY": SETTINGS.library}))
+        self.assertIn(f"library: {SETTINGS.library}\n", result.text)
+
+    def test_a_library_that_cannot_be_loaded(self) -> None:
+        missing = str(self.dir / "libfehlt.so")
+        self.write("t.csv", b"a;b\r\n")
+        for arguments in (("info",), ("show", "t.csv")):
+            result = self.run_tool(*arguments, env={"DATENBANK_LIBRARY": missing})
+            self.assertEqual((result.status, result.out), (1, b""))
+            self.assertIn("libfehlt.so", result.error)
+        not_a_library = self.write("t.so", b"no library")
+        result = self.run_tool("info", env={"DATENBANK_LIBRARY": str(not_a_library)})
+        self.assertEqual(result.status, 1)
+
+
+class SmokeTest(ToolTestCase):
+    """A short round through the tool with ASCII arguments, also run by the Windows build."""
+
+    def test_show_set_check(self) -> None:
+        kunden = Path(__file__).resolve().parents[2] / "examples" / "kunden.csv"
+        self.write("k.csv", kunden.read_bytes())
+        self.assertIn("module: Ovelt Datenbank\n", self.assert_ok(self.run_tool("info")).text)
+        shown = self.assert_ok(self.run_tool("show", "k.csv")).text.splitlines()
+        self.assertEqual(shown[2].split(), ["1", "1001", "Müller", "Hans", "Hauptstraße", "12",
+                                            "50667", "Köln", "0221", "1234567"])
+        self.assertEqual(shown[-1], "records 1-10 of 10, 7 fields")
+        self.assert_ok(self.run_tool("set", "k.csv", "5", "6", "0351 123", "-o", "neu.csv"))
+        self.assertEqual(self.read("k.csv"), kunden.read_bytes())
+        self.assertIn(b"\r\n1005;Becker;Klaus;Am Markt 1;01067;Dresden;0351 123\r\n",
+                      self.read("neu.csv"))
+        self.assertEqual(self.assert_ok(self.run_tool("get", "neu.csv", "1", "1")).out,
+                         "Müller\n".encode())
+        result = self.assert_module_failure(self.run_tool("check", "--same", "k.csv"), "k.csv", -8)
+        self.assertEqual(result.text, "fields: 7\nsame field count: no\n")
+        self.assertEqual(self.assert_ok(self.run_tool("check", "--same", "neu.csv")).text,
+                         "records: 10\nfields: 7\nsame field count: yes\n")
+
+
+if __name__ == "__main__":
+    main()
