@@ -97,7 +97,10 @@ def main() -> None:
             environment(None),
             work,
         )
-        carried = target / "datenbank" / Path(library).name
+        # The package carries the library under the name it looks for, whatever the file given.
+        carried = target / "datenbank" / (
+            "datenbank.dll" if sys.platform == "win32" else "libdatenbank.so"
+        )
         assert carried.is_file(), carried
         env = environment(None)
         env["PYTHONPATH"] = str(target)
