@@ -148,6 +148,16 @@ int OpenFile(Session& session, const FileArguments& arguments, int& records, int
   return kExitOk;
 }
 
+int OpenAtRecord(Session& session, const FileArguments& arguments, int record, std::string& where) {
+  int records = 0;
+  if (const int status = OpenFile(session, arguments, records); status != kExitOk) {
+    return status;
+  }
+  where = arguments.file + ": record " + std::to_string(record);
+  const int position = session.MoveTo(record);
+  return position < 0 ? session.Fail(where, position) : kExitOk;
+}
+
 int SaveFile(Session& session, const FileArguments& arguments) {
   const std::string& target = arguments.out.empty() ? arguments.file : arguments.out;
   if (!arguments.out.empty() && !session.Name(arguments.out)) {

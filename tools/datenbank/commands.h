@@ -44,6 +44,10 @@ bool DelimiterByte(const std::string& argument, bool bytes, char& delimiter);
 int OpenFile(Session& session, const FileArguments& arguments, int& records,
              int fieldsWhenEmpty = 0);
 
+// OpenFile, then the cursor moved to record (1-based). kExitOk with where naming the file and the
+// record for later messages, or the exit status after the problem was reported.
+int OpenAtRecord(Session& session, const FileArguments& arguments, int record, std::string& where);
+
 // Saves the table under -o's name if given, else under the file's own. The exit status.
 int SaveFile(Session& session, const FileArguments& arguments);
 

@@ -28,14 +28,10 @@ int RunSet(Session& session, const SetArguments& arguments) {
   if (!ModuleText(arguments.text, arguments.file.bytes, "TEXT", text)) {
     return kExitUsage;
   }
-  int records = 0;
-  if (const int status = OpenFile(session, arguments.file, records); status != kExitOk) {
+  std::string where;
+  if (const int status = OpenAtRecord(session, arguments.file, arguments.record, where);
+      status != kExitOk) {
     return status;
-  }
-  const std::string where = arguments.file.file + ": " + Record(arguments.record);
-  const int position = session.MoveTo(arguments.record);
-  if (position < 0) {
-    return session.Fail(where, position);
   }
   const int result = session.Table().SetField(arguments.field, text.c_str());
   if (result < 0) {
@@ -84,17 +80,14 @@ struct DeleteArguments {
 };
 
 int RunDelete(Session& session, const DeleteArguments& arguments) {
-  int records = 0;
-  if (const int status = OpenFile(session, arguments.file, records); status != kExitOk) {
+  std::string where;
+  if (const int status = OpenAtRecord(session, arguments.file, arguments.record, where);
+      status != kExitOk) {
     return status;
-  }
-  const int position = session.MoveTo(arguments.record);
-  if (position < 0) {
-    return session.Fail(arguments.file.file + ": " + Record(arguments.record), position);
   }
   const int result = session.Table().DeleteRecord();
   if (result < 0) {
-    return session.Fail(arguments.file.file + ": " + Record(arguments.record), result);
+    return session.Fail(where, result);
   }
   return SaveFile(session, arguments.file);
 }

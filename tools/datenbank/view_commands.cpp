@@ -186,14 +186,10 @@ struct GetArguments {
 };
 
 int RunGet(Session& session, const GetArguments& arguments) {
-  int records = 0;
-  if (const int status = OpenFile(session, arguments.file, records); status != kExitOk) {
+  std::string where;
+  if (const int status = OpenAtRecord(session, arguments.file, arguments.record, where);
+      status != kExitOk) {
     return status;
-  }
-  const std::string where = arguments.file.file + ": " + Record(arguments.record);
-  const int position = session.MoveTo(arguments.record);
-  if (position < 0) {
-    return session.Fail(where, position);
   }
   std::string text;
   const int result = session.Field(arguments.field, text);
