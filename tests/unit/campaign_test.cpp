@@ -850,7 +850,7 @@ bool RunFileSession(const TempDir& dir, const FileSetup& setup, const std::strin
 TEST(CampaignTest, FileLayerFailsEveryCallOfLoadAppendSave) {
   const FileSetup setups[] = {
       {"small files", 0, 4000},
-      {"a field of 2.5 MB, past the write buffer", 2500000, 262144},
+      {"a field of 2.5 MB, past the write buffer", 2500000, kReadBlockSize},
   };
   for (const FileSetup& setup : setups) {
     SCOPED_TRACE(setup.name);
