@@ -10,7 +10,6 @@
 
 #include "table/datenbank_table.h"
 #include "texts/short_text.h"
-#include "texts/text_out.h"
 
 namespace {
 
@@ -63,7 +62,7 @@ class TOutputBuffer {
       Append(text, std::strlen(text));
       return;
     }
-    Append(text, TextLength(text));
+    Append(text, WindowedTextLength(text));
   }
 
   void AppendByte(char byte) noexcept {

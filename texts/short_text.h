@@ -35,6 +35,14 @@ inline int WindowTextLength(const char* window) noexcept {
 #endif
 }
 
+// The length of a text whose window can be read whole: one look for a short text, the C library
+// past the window for a long one.
+inline std::size_t WindowedTextLength(const char* text) noexcept {
+  const int length = WindowTextLength(text);
+  return length >= 0 ? static_cast<std::size_t>(length)
+                     : kTextWindow + std::strlen(text + kTextWindow);
+}
+
 // Copies the kTextWindow bytes from window on, all of which must be readable, to target, which
 // must have room for them all, and returns the length of the text at window when its NUL is among
 // them (the bytes after it are copied too); -1 otherwise.

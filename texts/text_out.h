@@ -42,11 +42,8 @@ class TTextOut {
     if (FSize == 0 || length > FSize - 1U) {
       return length > INT_MAX ? INT_MAX : static_cast<int>(length);
     }
-    if (length < kShort) {
-      for (std::size_t i = 1; i <= length; ++i) {  // byte 0 last: it is the NUL until then
-        FBuffer[i] = text[i];
-      }
-      FBuffer[0] = text[0];
+    if (length < kTextWindow) {
+      CopyShortText(FBuffer, text, length + 1);
     } else {
       std::memcpy(FBuffer, text, length + 1);
     }
@@ -57,21 +54,10 @@ class TTextOut {
 
   // As Deliver(text), for a text whose window (kTextWindow bytes) can be read whole.
   int DeliverWindowed(const char* text) const noexcept {
-    const int length = WindowTextLength(text);
-    if (length < 0) {
-      return Deliver(text);
-    }
-    if (FSize == 0 || static_cast<unsigned>(length) > FSize - 1U) {
-      return length;
-    }
-    CopyShortText(FBuffer, text, static_cast<std::size_t>(length) + 1);
-    return 0;
+    return Deliver(text, WindowedTextLength(text));
   }
 
  private:
-  // Texts shorter than this are measured and copied byte by byte, cheaper than a library call.
-  static constexpr std::size_t kShort = 16;
-
   char* FBuffer;
   unsigned FSize;
 };
