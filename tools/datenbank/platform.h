@@ -23,6 +23,11 @@ void PrepareOutput();
 // the reason in error. library receives the path or name that was loaded.
 TMainDB* LoadModule(std::string& library, std::string& error);
 
+// The factory's type, and the table object it makes, for both platforms' LoadModule: null with the
+// reason in error when the library has no factory (factory null) or the factory makes no object.
+using Factory = TMainDB* DB_CALL (*)();
+TMainDB* CreateTable(Factory factory, const std::string& library, std::string& error);
+
 // A file name given on the command line (UTF-8) as the module's SetFileName takes it: the bytes
 // unchanged on POSIX, where names are bytes; the ANSI code page on Windows, whose module opens
 // names with the A functions. False with a reason in problem when the name cannot be expressed.

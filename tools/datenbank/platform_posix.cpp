@@ -11,8 +11,6 @@ namespace datenbank_tool {
 
 namespace {
 
-using Factory = TMainDB* DB_CALL (*)();
-
 // The name the library is installed under; the search path (LD_LIBRARY_PATH, this executable's
 // run path, the system's cache) finds it.
 constexpr const char* kLibraryName = "libdatenbank.so.1";
@@ -65,16 +63,8 @@ TMainDB* LoadModule(std::string& library, std::string& error) {
     return nullptr;
   }
   // The handle stays open for the life of the process: the table object lives in the library.
-  auto* const factory = reinterpret_cast<Factory>(dlsym(handle, "_CreateDatenbankClassInstance"));
-  if (factory == nullptr) {
-    error = library + " has no _CreateDatenbankClassInstance";
-    return nullptr;
-  }
-  TMainDB* table = factory();
-  if (table == nullptr) {
-    error = "the factory returned no table object (out of memory)";
-  }
-  return table;
+  return CreateTable(reinterpret_cast<Factory>(dlsym(handle, "_CreateDatenbankClassInstance")),
+                     library, error);
 }
 
 bool ModuleFileName(const std::string& utf8, std::string& name, std::string& /*problem*/) {

@@ -10,8 +10,6 @@ namespace datenbank_tool {
 
 namespace {
 
-using Factory = TMainDB* DB_CALL (*)();
-
 std::string WideToUtf8(const wchar_t* text) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (size <= 1) {
@@ -106,17 +104,9 @@ TMainDB* LoadModule(std::string& library, std::string& error) {
   if (handle == nullptr) {
     return nullptr;
   }
-  auto* const factory = reinterpret_cast<Factory>(
-      reinterpret_cast<void*>(GetProcAddress(handle, "_CreateDatenbankClassInstance")));
-  if (factory == nullptr) {
-    error = library + " has no _CreateDatenbankClassInstance";
-    return nullptr;
-  }
-  TMainDB* table = factory();
-  if (table == nullptr) {
-    error = "the factory returned no table object (out of memory)";
-  }
-  return table;
+  return CreateTable(reinterpret_cast<Factory>(reinterpret_cast<void*>(
+                         GetProcAddress(handle, "_CreateDatenbankClassInstance"))),
+                     library, error);
 }
 
 bool ModuleFileName(const std::string& utf8, std::string& name, std::string& problem) {

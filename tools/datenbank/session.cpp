@@ -11,6 +11,18 @@ TMainDB* g_table = nullptr;  // NOLINT(cppcoreguidelines-avoid-non-const-global-
 
 namespace datenbank_tool {
 
+TMainDB* CreateTable(Factory factory, const std::string& library, std::string& error) {
+  if (factory == nullptr) {
+    error = library + " has no _CreateDatenbankClassInstance";
+    return nullptr;
+  }
+  TMainDB* table = factory();
+  if (table == nullptr) {
+    error = "the factory returned no table object (out of memory)";
+  }
+  return table;
+}
+
 bool Session::Start() {
   std::string error;
   table_ = LoadModule(library_, error);
