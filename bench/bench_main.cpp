@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "bench/bench_edit.h"
+#include "bench/bench_walk.h"
 #include "module/datenbank.h"
 
 #ifndef DATENBANK_BENCH_LIBRARY
@@ -283,40 +284,6 @@ bool SameBytes(const std::string& a, const std::string& b) {
   }
   return !fa && !fb;
 }
-// Copies every field of every record out once, walking with FirstRecord/NextRecord as a host
-// does; the buffer grows when GetField reports a longer text. Only the calls are in the walk: the
-// bytes delivered are counted afterwards by CountFieldBytes.
-void ReadAllFields(TMainDB* db, int fieldCount, long& records, std::vector<char>& buffer) {
-  records = 0;
-  for (int position = db->FirstRecord(); position > 0; position = db->NextRecord()) {
-    ++records;
-    for (int field = 0; field < fieldCount; ++field) {
-      int result = db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size()));
-      if (result > 0) {
-        buffer.resize(static_cast<std::size_t>(result) + 1);
-        result = db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size()));
-      }
-      if (result != 0) {
-        Die("GetField gave " + std::to_string(result) + " (" + Message(db, result) + ")");
-      }
-    }
-  }
-}
-
-// The bytes of field text GetField delivers for the whole table, into a buffer that ReadAllFields
-// has made large enough for every text.
-std::uint64_t CountFieldBytes(TMainDB* db, int fieldCount, std::vector<char>& buffer) {
-  std::uint64_t delivered = 0;
-  for (int position = db->FirstRecord(); position > 0; position = db->NextRecord()) {
-    for (int field = 0; field < fieldCount; ++field) {
-      if (db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size())) == 0) {
-        delivered += std::strlen(buffer.data());
-      }
-    }
-  }
-  return delivered;
-}
-
 struct RunTimes {
   double load = 0;
   double walk = 0;
@@ -339,8 +306,11 @@ RunTimes Run(TMainDB* db, const std::string& input, const std::string& output,
   std::vector<char> buffer(64);
   long records = 0;
   start = Clock::now();
-  ReadAllFields(db, fieldCount, records, buffer);
+  const int walked = ReadAllFields(db, fieldCount, records, buffer);
   times.walk = Seconds(start);
+  if (walked != dbOK) {
+    Die("GetField gave " + std::to_string(walked) + " (" + Message(db, walked) + ")");
+  }
   const std::uint64_t delivered = CountFieldBytes(db, fieldCount, buffer);
   if (records != options.lines || delivered != generated.fieldBytes) {
     Die("the walk met " + std::to_string(records) + " records and " + std::to_string(delivered) +
@@ -387,8 +357,11 @@ int RunMode(Factory factory, const Options& options) {
     long records = 0;
     std::vector<char> buffer(4096);
     start = Clock::now();
-    ReadAllFields(db, fieldCount, records, buffer);
+    const int walked = ReadAllFields(db, fieldCount, records, buffer);
     seconds = Seconds(start);
+    if (walked != dbOK) {
+      Die("GetField gave " + std::to_string(walked) + " (" + Message(db, walked) + ")");
+    }
     const std::uint64_t delivered = CountFieldBytes(db, fieldCount, buffer);
     if (records != loaded) {
       Die("the walk met " + std::to_string(records) + " records");

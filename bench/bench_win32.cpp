@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_walk.h"
 #include "module/datenbank.h"
 
 namespace {
@@ -115,28 +116,14 @@ int main(int argc, char** argv) {
   double seconds = loadSeconds;
   if (mode == "read") {
     std::vector<char> buffer(4096);
+    long records = 0;
     start = Now();
-    for (int r = db->FirstRecord(); r > 0; r = db->NextRecord()) {
-      for (int field = 0; field < fieldCount; ++field) {
-        int result = db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size()));
-        if (result > 0) {
-          buffer.resize(static_cast<std::size_t>(result) + 1);
-          result = db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size()));
-        }
-        if (result != 0) {
-          Die("GetField gave " + std::to_string(result));
-        }
-      }
-    }
+    const int walked = ReadAllFields(db, fieldCount, records, buffer);
     seconds = Now() - start;
-    unsigned long long bytes = 0;  // counted apart, as the Linux benchmark does
-    for (int r = db->FirstRecord(); r > 0; r = db->NextRecord()) {
-      for (int field = 0; field < fieldCount; ++field) {
-        if (db->GetField(field, buffer.data(), static_cast<unsigned>(buffer.size())) == 0) {
-          bytes += std::strlen(buffer.data());
-        }
-      }
+    if (walked != dbOK) {
+      Die("GetField gave " + std::to_string(walked));
     }
+    const auto bytes = static_cast<unsigned long long>(CountFieldBytes(db, fieldCount, buffer));
     std::printf(" field_bytes=%llu", bytes);
   } else if (mode == "save") {
     db->SetFileName(out.c_str());
