@@ -42,15 +42,17 @@ TAllocator& SystemAllocator() noexcept {
   return gSystemAllocator;
 }
 
-char* CopyText(TAllocator& allocator, const char* text, std::size_t length) noexcept {
+char* CopyText(TAllocator& allocator, const char* text, std::size_t length,
+               std::size_t minimumBlock) noexcept {
   if (length == std::numeric_limits<std::size_t>::max()) {
     return nullptr;
   }
-  auto* copy = static_cast<char*>(allocator.Allocate(length + 1));
+  const std::size_t bytes = length + 1 < minimumBlock ? minimumBlock : length + 1;
+  auto* copy = static_cast<char*>(allocator.Allocate(bytes));
   if (copy == nullptr) {
     return nullptr;
   }
   std::memcpy(copy, text, length);
-  copy[length] = '\0';
+  std::memset(copy + length, 0, bytes - length);
   return copy;
 }

@@ -29,7 +29,9 @@ class TAllocator {
 // The process heap. Stateless; shared by every object that is not given another allocator.
 TAllocator& SystemAllocator() noexcept;
 
-// A NUL-terminated copy of the length bytes at text, or null when memory runs out.
-char* CopyText(TAllocator& allocator, const char* text, std::size_t length) noexcept;
+// A NUL-terminated copy of the length bytes at text in a block of at least minimumBlock bytes,
+// zeros after the NUL; null when memory runs out.
+char* CopyText(TAllocator& allocator, const char* text, std::size_t length,
+               std::size_t minimumBlock = 0) noexcept;
 
 #endif  // OVELT_TABLE_ALLOCATOR_H

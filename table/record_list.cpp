@@ -19,22 +19,6 @@ std::size_t ChunkBlockBytes(std::size_t capacity) noexcept {
   return sizeof(TChunk) + capacity + kTextWindow;
 }
 
-// A NUL-terminated copy of the length bytes at text in a block of at least a window's bytes, the
-// bytes after the NUL zero; null when memory runs out.
-char* CopyWindowedText(TAllocator& allocator, const char* text, std::size_t length) noexcept {
-  if (length == std::numeric_limits<std::size_t>::max()) {
-    return nullptr;
-  }
-  const std::size_t bytes = length + 1 < kTextWindow ? kTextWindow : length + 1;
-  auto* copy = static_cast<char*>(allocator.Allocate(bytes));
-  if (copy == nullptr) {
-    return nullptr;
-  }
-  std::memcpy(copy, text, length);
-  std::memset(copy + length, 0, bytes - length);
-  return copy;
-}
-
 // Chunks this large come from the allocator's large blocks.
 bool IsLarge(std::size_t capacity) noexcept {
   return capacity >= kLargestChunkBytes;
@@ -104,7 +88,8 @@ void TRecordStore::FreeRecord(TRecordNode* record, int fieldCount) noexcept {
 
 bool TRecordStore::SetText(TRecordNode* record, int index, const char* text,
                            std::size_t length) noexcept {
-  char* copy = CopyWindowedText(*FAllocator, text, length);
+  // A block of at least a window, so the text's window can be read whole.
+  char* copy = CopyText(*FAllocator, text, length, kTextWindow);
   if (copy == nullptr) {
     return false;
   }
