@@ -1,7 +1,6 @@
 // Records, chunks and the blocks of their own that records and texts may be.
 #include "table/record_list.h"
 
-#include <cstring>
 #include <limits>
 
 #include "texts/short_text.h"
