@@ -20,12 +20,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Executables carry libgcc, libstdc++ and winpthread inside: Wine then needs no MinGW DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Every test runs as "env WINEPREFIX=... WINEDEBUG=-all wine <exe>". The prefix lives in the build
-# directory so that a build never touches the user's own ~/.wine; the first start creates it.
+# Every test runs as "env WINEPREFIX=... WINEDEBUG=-all LC_ALL=C.UTF-8 wine <exe>". The prefix lives
+# in the build directory so that a build never touches the user's own ~/.wine; the first start
+# creates it. Wine stores Windows file names in the Unix locale's character set: under the POSIX
+# locale a name such as "Straße.csv" cannot be stored, so the tests fix a UTF-8 locale.
 set(DATENBANK_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix"
     CACHE PATH "Wine prefix in which the Windows tests run")
 find_program(DB_WINE NAMES wine)
 if(DB_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR
-      /usr/bin/env "WINEPREFIX=${DATENBANK_WINEPREFIX}" "WINEDEBUG=-all" "${DB_WINE}")
+      /usr/bin/env "WINEPREFIX=${DATENBANK_WINEPREFIX}" "WINEDEBUG=-all" "LC_ALL=C.UTF-8"
+      "${DB_WINE}")
 endif()

@@ -204,7 +204,8 @@ class TPosixFileSystem final : public TFileSystem {
       target->temp = fd;
       if (target->exists) {
         // The new file keeps the old one's owner where this process may give it, and its mode.
-        (void)fchown(fd, target->owner, target->group);
+        // An unprivileged process cannot give a file away: it then keeps its own ownership.
+        [[maybe_unused]] const bool ownerKept = fchown(fd, target->owner, target->group) == 0;
         if (fchmod(fd, target->mode) != 0) {
           return false;
         }

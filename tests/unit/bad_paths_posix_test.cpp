@@ -166,9 +166,9 @@ void Snapshot(const std::string& root, const std::string& relative,
     } else if (S_ISREG(info.st_mode)) {
       (*entries)[path] = "file " + dbtest::ReadBytes(full);
     } else if (S_ISLNK(info.st_mode)) {
-      char target[PATH_MAX] = {};
-      (void)readlink(full.c_str(), target, sizeof(target) - 1);
-      (*entries)[path] = std::string("link ") + target;
+      char target[PATH_MAX];
+      const ssize_t length = readlink(full.c_str(), target, sizeof(target));
+      (*entries)[path] = "link " + std::string(target, length > 0 ? std::size_t(length) : 0);
     } else if (S_ISFIFO(info.st_mode)) {
       (*entries)[path] = "fifo";
     } else if (S_ISCHR(info.st_mode)) {

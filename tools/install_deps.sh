@@ -1,0 +1,104 @@
+#!/bin/sh
+# Installs the Debian packages that building and testing Ovelt Datenbank needs, and only those
+# that are missing. Safe to run again: with everything installed it asks no package server.
+#
+#   tools/install_deps.sh [--build | --test | --windows | --all] [--check]
+#
+#   --build    the library and the datenbank tool: cmake, ninja-build, g++, libcli11-dev (default)
+#   --test     --build and everything the Linux suites need: GoogleTest, valgrind, clang with
+#              libFuzzer, clang-format, clang-tidy, Python 3 with venv and mypy, pkg-config, dpkg-dev
+#   --windows  the 32-bit Windows cross build and Wine (adds the i386 architecture)
+#   --all      --test and --windows: what tools/test_all.sh runs
+#   --check    install nothing: list what is missing and the command that installs it (exit 1)
+#
+# Runs apt-get as root, or through sudo for another user. Exit status: 0 everything is there;
+# 1 something is missing and could not be installed (the message says how to install it by hand).
+set -eu
+
+build_packages="cmake ninja-build g++ libcli11-dev"
+test_packages="libgtest-dev googletest valgrind clang libclang-rt-dev clang-format clang-tidy
+python3 python3-venv python3-mypy pkg-config dpkg-dev"
+windows_packages="cmake ninja-build googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 wine
+wine32:i386"
+
+want="" sets="" check_only=false windows=false
+for argument in "$@"; do
+  case $argument in
+    --build) want="$want $build_packages" ;;
+    --test) want="$want $build_packages $test_packages" ;;
+    --windows) want="$want $windows_packages" windows=true ;;
+    --all) want="$want $build_packages $test_packages $windows_packages" windows=true ;;
+    --check) check_only=true ;;
+    -h | --help)
+      sed -n '2,/^set -eu/p' "$0" | sed -e '$d' -e 's/^# \{0,1\}//'
+      exit 0
+      ;;
+    *)
+      echo "install_deps.sh: unknown option '$argument' (see --help)" >&2
+      exit 2
+      ;;
+  esac
+  [ "$argument" = --check ] || sets="$sets $argument"
+done
+[ -n "$want" ] || want=$build_packages sets=" --build"
+which_set=${sets# }
+
+installed() {  # installed PACKAGE: dpkg knows it as installed
+  [ "$(dpkg-query -W -f '${db:Status-Abbrev}' "$1" 2>/dev/null)" = "ii " ]
+}
+
+missing=""
+for package in $want; do
+  case " $missing " in *" $package "*) continue ;; esac
+  installed "$package" || missing="$missing $package"
+done
+missing=${missing# }
+if [ -z "$missing" ]; then
+  echo "install_deps.sh: everything for $which_set is installed."
+  exit 0
+fi
+
+# The exact command a person would type, as root.
+arch_step=""
+case " $missing " in
+  *":i386 "*) dpkg --print-foreign-architectures | grep -qx i386 ||
+    arch_step="dpkg --add-architecture i386 && " ;;
+esac
+by_hand="${arch_step}apt-get update && apt-get install --no-install-recommends $missing"
+
+if $check_only; then
+  echo "install_deps.sh: missing for $which_set: $missing" >&2
+  echo "Install them with: tools/install_deps.sh $which_set" >&2
+  echo "  (by hand, as root: $by_hand)" >&2
+  exit 1
+fi
+
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=""
+elif command -v sudo >/dev/null 2>&1; then
+  as_root="sudo"
+else
+  echo "install_deps.sh: these packages are missing: $missing" >&2
+  echo "Installing them needs root, and there is no sudo. As root, run:" >&2
+  echo "  $by_hand" >&2
+  echo "(README.md, \"Setting up by hand\", says how to build without root.)" >&2
+  exit 1
+fi
+
+log=$(mktemp "${TMPDIR:-/tmp}/datenbank-install.XXXXXX")
+run() {  # run COMMAND...: as root, output to the log; on failure the log's end and exit 1
+  if ! $as_root env DEBIAN_FRONTEND=noninteractive "$@" >>"$log" 2>&1; then
+    tail -n 20 "$log" >&2
+    echo "install_deps.sh: '$*' failed; the whole output is in $log" >&2
+    exit 1
+  fi
+}
+
+echo "install_deps.sh: installing $missing"
+if $windows && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  run dpkg --add-architecture i386
+fi
+run apt-get -q update
+run apt-get -q install -y --no-install-recommends $missing
+rm -f "$log"
+echo "install_deps.sh: done."
