@@ -7,8 +7,9 @@
 #     REASON  what is missing and how to get it ("CLI11 not found (Debian: libcli11-dev)")
 function(datenbank_left_out part reason)
   if(DATENBANK_REQUIRE_ALL)
-    message(FATAL_ERROR "${reason}: ${part} cannot be built or run. Install what is missing with "
+    message(FATAL_ERROR "Cannot build or run ${part}: ${reason}. Install what is missing with "
                         "tools/install_deps.sh --all, or configure without DATENBANK_REQUIRE_ALL.")
   endif()
-  message(WARNING "${reason}: ${part} is left out. tools/install_deps.sh --all installs it.")
+  message(WARNING "Leaving out ${part}: ${reason}. tools/install_deps.sh --all installs what is "
+                  "missing.")
 endfunction()
