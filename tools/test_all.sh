@@ -16,6 +16,8 @@
 # DATENBANK_TESTS=quick runs only lint and dev, and the summary names what it left out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Under env -i bash makes up a PATH for itself but passes none on: the suites need it too.
+export PATH
 jobs=$(nproc 2>/dev/null || echo 2)
 mode=${DATENBANK_TESTS:-all}
 case $mode in
@@ -97,7 +99,7 @@ for name in $stages; do
   esac
 done
 
-echo "=== summary"
+echo "=== test_all.sh: every stage"
 printf '%s\n' "${summary[@]}"
 if [ ${#not_run[@]} -ne 0 ]; then
   echo "NOT RUN, they need root (sudo tools/test_all.sh runs them):"
