@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "module/datenbank.h"
+#include "datenbank.h"
 
 // A mix of edits and cursor moves on a loaded table of records records, in rounds of the same
 // number of operations; the time per operation of the first and the last round and the resident

@@ -46,7 +46,7 @@
 
 #include "bench/bench_edit.h"
 #include "bench/bench_walk.h"
-#include "module/datenbank.h"
+#include "datenbank.h"
 
 #ifndef DATENBANK_BENCH_LIBRARY
 #define DATENBANK_BENCH_LIBRARY "libdatenbank.so"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "module/datenbank.h"
+#include "datenbank.h"
 
 // Copies every field of every record out once, walking with FirstRecord/NextRecord; the buffer
 // grows when GetField reports a longer text. Only the calls are in the walk: CountFieldBytes

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench/bench_walk.h"
-#include "module/datenbank.h"
+#include "datenbank.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "table/allocator.h"
+#include "platform/allocator.h"
 
 class TFuzzAllocator final : public TAllocator {
  public:

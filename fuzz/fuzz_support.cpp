@@ -1,6 +1,6 @@
 #include "fuzz/fuzz_support.h"
 
-#include "io/loader.h"
+#include "engines/environment.h"
 
 #include <dirent.h>
 #include <fcntl.h>

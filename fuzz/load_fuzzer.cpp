@@ -32,7 +32,7 @@
 #include "fuzz/format_model.h"
 #include "fuzz/fuzz_allocator.h"
 #include "fuzz/fuzz_support.h"
-#include "io/file_system.h"
+#include "platform/file_system.h"
 #include "table/datenbank_table.h"
 
 namespace {
@@ -274,8 +274,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   TFuzzAllocator allocator;
   const TModuleEnv env{&allocator, &PlatformFileSystem(), blockSize};
-  auto* db = static_cast<TDatenbank*>(CreateTable(env));
-  FUZZ_CHECK(db != nullptr, "CreateTable failed");
+  auto* db = static_cast<TDatenbank*>(NewTableObject(env));
+  FUZZ_CHECK(db != nullptr, "NewTableObject failed");
   FUZZ_CHECK(db->SetFileName(input.c_str()) == 1, "SetFileName failed");
   FUZZ_CHECK(db->SetDelimiter(delimiter) == 1, "SetDelimiter failed");
 

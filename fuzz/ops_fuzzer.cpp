@@ -40,7 +40,7 @@
 #include "fuzz/format_model.h"
 #include "fuzz/fuzz_allocator.h"
 #include "fuzz/fuzz_support.h"
-#include "io/file_system.h"
+#include "platform/file_system.h"
 #include "table/datenbank_table.h"
 
 namespace {
@@ -990,13 +990,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TFuzzAllocator allocator;
   allocator.FailAt(failLow | (failHigh << 8U), persistent);
   const TModuleEnv env{&allocator, &PlatformFileSystem(), blockSize};
-  auto* db = static_cast<TDatenbank*>(CreateTable(env));
+  auto* db = static_cast<TDatenbank*>(NewTableObject(env));
   if (db == nullptr) {
     FUZZ_CHECK(allocator.Failures() == 1 && allocator.Live() == 0,
-               "CreateTable returned null without a failed allocation, or left a block behind");
+               "NewTableObject returned null without a failed allocation, or left a block behind");
     return 0;
   }
-  FUZZ_CHECK(allocator.Live() == 1, "CreateTable holds %llu blocks",
+  FUZZ_CHECK(allocator.Live() == 1, "NewTableObject holds %llu blocks",
              static_cast<unsigned long long>(allocator.Live()));
   {
     TOpsRun run(allocator, db);

@@ -13,25 +13,13 @@
 #ifndef OVELT_TABLE_DATENBANK_TABLE_H
 #define OVELT_TABLE_DATENBANK_TABLE_H
 
-#include <cstdint>
-
-#include "io/file_system.h"
-#include "module/datenbank.h"
-#include "table/allocator.h"
-#include "table/record_list.h"
-
-// What a table object is made with. The factory passes the platform's defaults; tests pass
-// allocators and file layers that fail on demand, and small read blocks.
-struct TModuleEnv {
-  TAllocator* allocator;
-  TFileSystem* files;
-  std::uint32_t readBlockSize;  // bytes per read in both loader passes, 1 to kReadBlockSize
-};
-
-TModuleEnv DefaultModuleEnv() noexcept;
+#include "datenbank.h"
+#include "engines/environment.h"
+#include "store/record.h"
+#include "store/record_store.h"
 
 // A new table object in its fresh state, made from env's allocator; null when memory runs out.
-TMainDB* CreateTable(const TModuleEnv& env) noexcept;
+TMainDB* NewTableObject(const TModuleEnv& env) noexcept;
 
 class TDatenbank final : public TMainDB {
  public:

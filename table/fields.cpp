@@ -2,8 +2,8 @@
 #include <climits>
 #include <cstring>
 
+#include "primitives/text_out.h"
 #include "table/datenbank_table.h"
-#include "texts/text_out.h"
 
 int DB_CALL TDatenbank::GetField(int index, char* buffer, unsigned size) {
   // A current record implies an open table with records, and so a field count of 0 or more: the

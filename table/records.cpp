@@ -15,14 +15,7 @@ int DB_CALL TDatenbank::AddRecord() {
   if (record == nullptr) {
     return dbErrOutOfMemory;
   }
-  record->Prev = FLast;
-  if (FLast != nullptr) {
-    FLast->Next = record;
-  }
-  FLast = record;
-  if (FFirst == nullptr) {
-    FFirst = record;
-  }
+  LinkAtEnd(FFirst, FLast, record, record);
   FRecordCount = FRecordCount <= 0 ? 1 : FRecordCount + 1;
   FCurrentIndex = FRecordCount;
   FCurrent = record;
@@ -35,27 +28,15 @@ int DB_CALL TDatenbank::DeleteRecord() {
     return check;
   }
   TRecordNode* doomed = FCurrent;
-  if (FRecordCount == 1) {
-    FRecordCount = 0;
-    FFirst = nullptr;
-    FLast = nullptr;
+  Unlink(FFirst, FLast, doomed);
+  --FRecordCount;
+  if (FRecordCount == 0) {
     ResetCursor();
   } else if (doomed->Prev == nullptr) {
-    // The record after it becomes record 1; the index stays 1.
-    --FRecordCount;
-    FCurrent = doomed->Next;
-    FCurrent->Prev = nullptr;
-    FFirst = FCurrent;
+    FCurrent = doomed->Next;  // the record after it becomes record 1; the index stays 1
   } else {
-    --FRecordCount;
     FCurrent = doomed->Prev;
     --FCurrentIndex;
-    FCurrent->Next = doomed->Next;
-    if (doomed->Next == nullptr) {
-      FLast = FCurrent;
-    } else {
-      doomed->Next->Prev = FCurrent;
-    }
   }
   FStore.FreeRecord(doomed, FFieldCount);
   return FRecordCount == 0 ? 0 : FCurrentIndex;

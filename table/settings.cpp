@@ -1,6 +1,7 @@
 // File name and delimiter: the settings the file operations read.
 #include <cstring>
 
+#include "store/text_block.h"
 #include "table/datenbank_table.h"
 
 const char* DB_CALL TDatenbank::GetFileName() {
@@ -9,7 +10,7 @@ const char* DB_CALL TDatenbank::GetFileName() {
 
 DB_BOOL DB_CALL TDatenbank::SetFileName(const char* path) {
   // The copy is made before the old name goes, so the object's own name may be passed back in.
-  char* copy = path == nullptr ? nullptr : CopyText(*FEnv.allocator, path, std::strlen(path));
+  char* copy = path == nullptr ? nullptr : NewTextBlock(*FEnv.allocator, path, std::strlen(path));
   FreeFileName();
   FFileName = copy;
   return copy != nullptr ? 1 : 0;

@@ -1,7 +1,18 @@
-// The table object's state: construction, closing and starting a table, and the invariant check.
+// The table object's state: making it, closing and starting a table, and the invariant check.
 #include <cstdint>
+#include <new>
 
 #include "table/datenbank_table.h"
+
+TMainDB* NewTableObject(const TModuleEnv& env) noexcept {
+  void* block = env.allocator->Allocate(sizeof(TDatenbank));
+  if (block == nullptr) {
+    return nullptr;
+  }
+  // The object is never destroyed: the interface offers no way to, and its block stays allocated
+  // until the module is unloaded.
+  return new (block) TDatenbank(env);
+}
 
 TDatenbank::TDatenbank(const TModuleEnv& env) noexcept : FEnv(env), FStore(env.allocator) {}
 

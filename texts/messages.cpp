@@ -1,10 +1,9 @@
-// The result codes' messages, one table and one lookup, and GetErrorText.
+// The result codes' messages: one table and one lookup.
 //
 // The texts are Windows-1252: umlauts and sharp s are one byte each.
 #include "texts/messages.h"
 
-#include "table/datenbank_table.h"
-#include "texts/text_out.h"
+#include "datenbank.h"
 
 namespace {
 
@@ -42,13 +41,4 @@ const char* ResultMessage(int code) noexcept {
     return nullptr;
   }
   return kMessages[-code];
-}
-
-int DB_CALL TDatenbank::GetErrorText(int code, char* buffer, unsigned size) {
-  const TTextOut out(buffer, size);
-  const char* message = ResultMessage(code);
-  if (message == nullptr) {
-    return dbErrUnknown;
-  }
-  return out.Deliver(message);
 }

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "module/datenbank.h"
+#include "datenbank.h"
 
 // The table object is never destroyed. Holding it here until the process ends keeps its block
 // reachable, so leak checkers do not take it for lost.

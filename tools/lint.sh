@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The linters the repository configures, as a gate:
+# The linters the repository configures, and the layer order, as a gate:
+#   0. tools/check_layers.py: the library's folders include one way (README.md, "Layout");
 #   1. clang-format (.clang-format): every C and C++ file is formatted; a file that is not fails,
 #      with the diff that would fix it;
 #   2. clang-tidy (.clang-tidy): the library's own sources have no finding. The compile commands
@@ -17,6 +18,8 @@ if [ "${1:-}" = --fix ]; then
 fi
 
 status=0
+python3 tools/check_layers.py || status=1
+
 unformatted=()
 for file in "${sources[@]}"; do
   if ! clang-format --dry-run --Werror "$file" >/dev/null 2>&1; then
@@ -52,7 +55,7 @@ trap 'rm -rf "$findings" "$scratch"' EXIT
 
 [ -f build/dev/compile_commands.json ] || cmake --preset dev >/dev/null
 report() { grep -v 'warnings\? generated\.$' "$findings" >&2; }
-if ! tidy build/dev module/*.cpp table/*.cpp io/*.cpp texts/*.cpp; then
+if ! tidy build/dev platform/*.cpp texts/*.cpp store/*.cpp engines/*.cpp table/*.cpp module/*.cpp; then
   report
   status=1
 fi
@@ -66,7 +69,7 @@ if command -v "$mingw" >/dev/null 2>&1; then
   sed -e "s#\"[^\" ]*$mingw #\"clang++ --target=i686-w64-mingw32 -nostdinc $includes #" \
     -e 's/ -fno-keep-inline-dllexport//' build/windows/compile_commands.json \
     >"$scratch/compile_commands.json"
-  if ! tidy "$scratch" module/*_win32.cpp io/*_win32.cpp; then
+  if ! tidy "$scratch" platform/*_win32.cpp module/*_win32.cpp; then
     report
     status=1
   fi

@@ -32,7 +32,7 @@ export WINEDEBUG=-all
 work=$(mktemp -d "${TMPDIR:-/tmp}/datenbank-round-trip.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-flags=(-std=c++17 -O1 -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Werror -I"$source_dir")
+flags=(-std=c++17 -O1 -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Werror -I"$source_dir/include")
 c++ "${flags[@]}" -o "$work/tool" "$source_dir/tests/cross/round_trip_tool.cpp" -ldl
 i686-w64-mingw32-g++-posix "${flags[@]}" -static -o "$work/tool.exe" \
     "$source_dir/tests/cross/round_trip_tool.cpp"

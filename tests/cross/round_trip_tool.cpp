@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "module/datenbank.h"
+#include "datenbank.h"
 
 #if defined(_WIN32)
 #include <windows.h>

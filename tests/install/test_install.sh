@@ -28,8 +28,8 @@ for file in libdatenbank.so libdatenbank.so.1 cmake/Datenbank/DatenbankConfig.cm
   cmake/Datenbank/DatenbankConfigVersion.cmake cmake/Datenbank/DatenbankTargets.cmake; do
   [ -e "$libdir/$file" ] || fail "$libdir/$file is not installed"
 done
-cmp "$here/../../module/datenbank.h" "$prefix/include/datenbank.h" ||
-  fail "the installed header differs from module/datenbank.h"
+cmp "$here/../../include/datenbank.h" "$prefix/include/datenbank.h" ||
+  fail "the installed header differs from include/datenbank.h"
 
 echo "=== the installed tool"
 # Nothing tells it where the library is: it finds it through its run path ($ORIGIN/../lib).

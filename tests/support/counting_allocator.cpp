@@ -60,7 +60,7 @@ TModuleEnv MakeEnv(TAllocator* allocator, TFileSystem* files, std::uint32_t read
 }
 
 ScopedTable::ScopedTable(const TModuleEnv& env)
-    : env_(env), db_(static_cast<TDatenbank*>(CreateTable(env))) {}
+    : env_(env), db_(static_cast<TDatenbank*>(NewTableObject(env))) {}
 
 ScopedTable::~ScopedTable() {
   if (db_ != nullptr) {

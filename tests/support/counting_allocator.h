@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <unordered_set>
 
-#include "io/loader.h"
-#include "table/allocator.h"
+#include "engines/environment.h"
+#include "platform/allocator.h"
 #include "table/datenbank_table.h"
 
 namespace dbtest {

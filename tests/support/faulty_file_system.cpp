@@ -11,7 +11,7 @@ const char* FileOpName(FileOp op) {
   static const char* const kNames[] = {
       "FileExists",     "OpenForReading", "GetSize",         "Read",    "Rewind",
       "Close",          "OpenTarget",     "CreateTemporary", "Write",   "Flush",
-      "CloseTemporary", "Replace",        "SyncDirectory",   "Discard", "none"};
+      "CloseTemporary", "Replace",        "SyncDirectory",   "EndSave", "none"};
   return kNames[static_cast<unsigned>(op)];
 }
 
@@ -185,9 +185,9 @@ bool FaultyFileSystem::SyncDirectory(TSaveTarget* target) noexcept {
   return !Fails(FileOp::kSyncDirectory) && inner_.SyncDirectory(target);
 }
 
-void FaultyFileSystem::Discard(TSaveTarget* target) noexcept {
+void FaultyFileSystem::EndSave(TSaveTarget* target) noexcept {
   ++calls_[static_cast<unsigned>(FileOp::kDiscard)];
-  inner_.Discard(target);
+  inner_.EndSave(target);
 }
 
 }  // namespace dbtest

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "io/file_system.h"
+#include "platform/file_system.h"
 
 namespace dbtest {
 
@@ -35,7 +35,7 @@ constexpr FileOpMask MaskOf(FileOp op) {
   return 1U << static_cast<unsigned>(op);
 }
 constexpr FileOpMask kAllFileOps = (1U << static_cast<unsigned>(FileOp::kCount)) - 1U;
-// Close and Discard report nothing, so they cannot be made to fail.
+// Close and EndSave report nothing, so they cannot be made to fail.
 constexpr FileOpMask kFailableFileOps =
     kAllFileOps & ~MaskOf(FileOp::kClose) & ~MaskOf(FileOp::kDiscard);
 
@@ -95,7 +95,7 @@ class FaultyFileSystem final : public TFileSystem {
   bool CloseTemporary(TSaveTarget* target) noexcept override;
   bool Replace(TSaveTarget* target) noexcept override;
   bool SyncDirectory(TSaveTarget* target) noexcept override;
-  void Discard(TSaveTarget* target) noexcept override;
+  void EndSave(TSaveTarget* target) noexcept override;
 
  private:
   // Counts the call; true when it is to fail.

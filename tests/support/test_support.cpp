@@ -87,7 +87,7 @@ const bool kReaperInstalled = [] {
 }  // namespace
 
 TDatenbank* NewTable(const TModuleEnv& env) {
-  auto* table = static_cast<TDatenbank*>(CreateTable(env));
+  auto* table = static_cast<TDatenbank*>(NewTableObject(env));
   if (table != nullptr && env.allocator == &SystemAllocator() && kReaperInstalled) {
     TTableReaper::Tables().push_back(table);
   }

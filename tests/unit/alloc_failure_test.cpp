@@ -75,7 +75,7 @@ TEST_P(AllocFailureTest, Factory) {
   for (std::uint64_t n = 1; n <= 2; ++n) {
     CountingAllocator memory;
     memory.FailAt(n, persistent());
-    TMainDB* db = CreateTable(dbtest::MakeEnv(&memory));
+    TMainDB* db = NewTableObject(dbtest::MakeEnv(&memory));
     EXPECT_EQ(db == nullptr, n == 1);
     EXPECT_EQ(memory.Live(), n == 1 ? 0U : 1U);
     if (db != nullptr) {
@@ -90,7 +90,7 @@ TEST_P(AllocFailureTest, Factory) {
   // The next try after a failure makes a working object.
   CountingAllocator memory;
   memory.FailAt(1, false);
-  EXPECT_EQ(CreateTable(dbtest::MakeEnv(&memory)), nullptr);
+  EXPECT_EQ(NewTableObject(dbtest::MakeEnv(&memory)), nullptr);
   ScopedTable db(dbtest::MakeEnv(&memory));
   ASSERT_NE(db.get(), nullptr);
   EXPECT_EQ(db->NewTable(3), dbOK);

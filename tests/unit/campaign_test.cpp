@@ -222,7 +222,7 @@ class NoSyncFiles final : public TFileSystem {
   }
   bool Replace(TSaveTarget* target) noexcept override { return Inner().Replace(target); }
   bool SyncDirectory(TSaveTarget* /*target*/) noexcept override { return true; }
-  void Discard(TSaveTarget* target) noexcept override { Inner().Discard(target); }
+  void EndSave(TSaveTarget* target) noexcept override { Inner().EndSave(target); }
 
  private:
   static TFileSystem& Inner() { return PlatformFileSystem(); }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "io/file_system.h"
+#include "platform/file_system.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -205,7 +205,7 @@ TEST(Win32FileLayerTest, AHeldSaveTargetIsNotSharedWithAnyoneUntilItIsReplaced) 
   ASSERT_TRUE(files.Flush(&target));
   ASSERT_TRUE(files.CloseTemporary(&target));
   ASSERT_TRUE(files.Replace(&target));
-  files.Discard(&target);
+  files.EndSave(&target);
   EXPECT_EQ(ReadBytes(path), "new\r\n");
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.csv"});
   EXPECT_TRUE(OthersCanOpen(path, &error));
@@ -232,7 +232,7 @@ TEST(Win32FileLayerTest, AReplaceThatStaysRefusedKeepsTheTargetAndLeavesNoTempor
     THeldFile other(path, GENERIC_READ, 0);
     ASSERT_TRUE(other.Valid());
     EXPECT_FALSE(files.Replace(&target));
-    files.Discard(&target);
+    files.EndSave(&target);
   }
   EXPECT_EQ(ReadBytes(path), "old\r\n");
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.csv"});

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "module/datenbank.h"
+#include "datenbank.h"
 
 namespace datenbank_tool {
 

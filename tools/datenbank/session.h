@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "module/datenbank.h"
+#include "datenbank.h"
 
 namespace datenbank_tool {
 

@@ -4,7 +4,7 @@
 // failure leaves the table's records, cursor and counts as they were.
 #include <climits>
 
-#include "io/loader.h"
+#include "engines/loader.h"
 #include "table/datenbank_table.h"
 
 int DB_CALL TDatenbank::AppendFile(int* fieldCount, DB_BOOL checkFieldCount,
@@ -43,7 +43,7 @@ int DB_CALL TDatenbank::AppendFile(int* fieldCount, DB_BOOL checkFieldCount,
     return dbErrOutOfMemory;
   }
 
-  result = loader.Prepare(FFieldCount);
+  result = loader.PlaceFirstRecord(FFieldCount);
   if (result == dbOK) {
     result = loader.Build();
   }
@@ -51,13 +51,7 @@ int DB_CALL TDatenbank::AppendFile(int* fieldCount, DB_BOOL checkFieldCount,
     return result;
   }
   const TRecordChain records = loader.TakeRecords(FStore);
-  records.first->Prev = FLast;
-  if (FLast != nullptr) {
-    FLast->Next = records.first;
-  } else {
-    FFirst = records.first;
-  }
-  FLast = records.last;
+  LinkAtEnd(FFirst, FLast, records.first, records.last);
   FRecordCount += records.count;
   ResetCursor();
   return records.count;

@@ -1,54 +1,23 @@
-// Internal. Records and the memory they live in.
+// Internal. The memory of one table's records.
 //
-// A record is a node followed directly by its field array of exactly the table's field count; a
-// null entry is an absent field, distinct from the empty text. Records made by the loaders are
-// packed, with their texts, into chunks: large blocks holding many records one after another, so a
-// loaded file costs a few allocations and almost no allocator overhead. A chunk is returned as soon
-// as the last of its records is deleted. Records made by AddRecord, and texts set by SetField, are
-// blocks of their own. A text inside a chunk that SetField replaces is simply no longer referenced;
-// its bytes go with the chunk.
+// Records made by the loaders are packed, with their texts, into chunks: large blocks holding many
+// records one after another, so a loaded file costs a few allocations and almost no allocator
+// overhead. A chunk is returned as soon as the last of its records is deleted. Records made by
+// AddRecord, and texts set by SetField, are blocks of their own. A text inside a chunk that
+// SetField replaces is simply no longer referenced; its bytes go with the chunk.
 //
 // Every stored text can be read a window (kTextWindow bytes) at a time from its first byte: a text
-// of its own has a block of at least a window's bytes, zero after the NUL, and chunks keep the
-// bytes after their texts written (see TChunk).
-#ifndef OVELT_TABLE_RECORD_LIST_H
-#define OVELT_TABLE_RECORD_LIST_H
+// of its own has a block of at least a window's bytes, zero after the NUL (NewTextBlock), and
+// chunks keep the bytes after their texts written (see TChunk and TChunkWriter). The store and its
+// chunk writer are the only code that makes text pointers.
+#ifndef OVELT_STORE_RECORD_STORE_H
+#define OVELT_STORE_RECORD_STORE_H
 
 #include <cstddef>
 #include <cstdint>
 
-#include "table/allocator.h"
-
-struct TChunk;
-
-struct TRecordNode {
-  TRecordNode* Next;
-  TRecordNode* Prev;
-  TChunk* Chunk;  // the chunk holding the record, null for a record that is a block of its own
-
-  char** Fields() noexcept { return reinterpret_cast<char**>(this + 1); }
-  char* const* Fields() const noexcept { return reinterpret_cast<char* const*>(this + 1); }
-  // Makes the first count fields absent.
-  void ClearFields(int count) noexcept {
-    char** fields = Fields();
-    for (int i = 0; i < count; ++i) {
-      fields[i] = nullptr;
-    }
-  }
-};
-
-// Bytes of a record with fieldCount fields, node and array, or 0 when that cannot be had.
-std::size_t RecordBytes(std::int64_t fieldCount) noexcept;
-
-// Records linked in order, detached from any table while a loader builds them.
-struct TRecordChain {
-  TRecordNode* first = nullptr;
-  TRecordNode* last = nullptr;
-  int count = 0;
-
-  // Links record after last.
-  void Append(TRecordNode* record) noexcept;
-};
+#include "platform/allocator.h"
+#include "store/record.h"
 
 // The memory of one table's records: its chunks, and a count of the blocks of their own that
 // records and texts hold, so that closing a freshly loaded table needs no walk over its records.
@@ -72,15 +41,16 @@ class TRecordStore {
   // Takes over the chunks and blocks of other, which is left empty.
   void Adopt(TRecordStore& other) noexcept;
 
-  // For the loaders: a chunk with room for at least bytes, linked into this store. Null when
-  // memory runs out. Chunks grow with the store, up to a cap, unless a record needs more.
+ private:
+  friend class TChunkWriter;
+  // A chunk with room for at least bytes, linked into this store. Null when memory runs out.
+  // Chunks grow with the store, up to a cap, unless a record needs more.
   TChunk* NewChunk(std::size_t bytes) noexcept;
   // Tells how many bytes of records are about to be placed, so the chunks start at a fitting size.
   void Expect(std::size_t bytes) noexcept;
   // Returns chunk, which must hold no record, at once.
   void DropChunk(TChunk* chunk) noexcept;
 
- private:
   static bool OwnsText(const TRecordNode* record, const char* text) noexcept;
   void ReleaseOwnTexts(TRecordNode* record, int fieldCount) noexcept;
   void FreeChunk(TChunk* chunk) noexcept;
@@ -92,9 +62,10 @@ class TRecordStore {
   std::size_t FOwnBlocks = 0;  // records and texts that are blocks of their own
 };
 
-// A block of many records, placed one after another from Data() on. The block reaches a window's
-// bytes (kTextWindow) past the capacity, and every byte from Data() on up to a window's bytes past
-// the last record placed is written, padding included, so every text's window can be read whole.
+// A block of many records, placed one after another from Data() on by a TChunkWriter. The block
+// reaches a window's bytes (kTextWindow) past the capacity, and every byte from Data() on up to a
+// window's bytes past the last record placed is written, padding included, so every text's window
+// can be read whole.
 struct TChunk {
   TChunk* next;
   TChunk* prev;
@@ -111,4 +82,4 @@ struct TChunk {
 
 static_assert(sizeof(TChunk) % alignof(TRecordNode) == 0, "records start aligned");
 
-#endif  // OVELT_TABLE_RECORD_LIST_H
+#endif  // OVELT_STORE_RECORD_STORE_H

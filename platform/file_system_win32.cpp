@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "io/file_system.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -272,7 +272,7 @@ class TWin32FileSystem final : public TFileSystem {
   // MOVEFILE_WRITE_THROUGH returns only once the move is on the disk: nothing is left to do.
   bool SyncDirectory(TSaveTarget* /*target*/) noexcept override { return true; }
 
-  void Discard(TSaveTarget* target) noexcept override {
+  void EndSave(TSaveTarget* target) noexcept override {
     CloseFile(&target->temp);
     if (target->temporary[0] != '\0') {
       (void)DeleteFileA(target->temporary);

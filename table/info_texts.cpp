@@ -1,10 +1,11 @@
-// The version and information operations. They read only constant texts and never the object.
-#include "texts/module_info.h"
-
+// The operations that hand out the module's own texts: result messages, version and information.
+// They read only constant texts and never the object.
 #include <cstring>
 
+#include "primitives/text_out.h"
 #include "table/datenbank_table.h"
-#include "texts/text_out.h"
+#include "texts/messages.h"
+#include "texts/module_info.h"
 #include "texts/version.h"
 
 namespace {
@@ -60,4 +61,13 @@ int DB_CALL TDatenbank::GetMakerText(char* buffer, unsigned size) {
 
 int DB_CALL TDatenbank::GetDescription(char* buffer, unsigned size) {
   return DeliverConstant(kDescription, buffer, size);
+}
+
+int DB_CALL TDatenbank::GetErrorText(int code, char* buffer, unsigned size) {
+  const TTextOut out(buffer, size);
+  const char* message = ResultMessage(code);
+  if (message == nullptr) {
+    return dbErrUnknown;
+  }
+  return out.Deliver(message);
 }

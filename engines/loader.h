@@ -11,19 +11,18 @@
 // the build pass then makes one record per line into a chain the caller takes over, writing each
 // record and its texts straight into the loader's chunks. A file that reads differently in the
 // second pass is refused rather than stored past what the first measured.
-#ifndef OVELT_IO_LOADER_H
-#define OVELT_IO_LOADER_H
+#ifndef OVELT_ENGINES_LOADER_H
+#define OVELT_ENGINES_LOADER_H
 
 #include <cstdint>
 
-#include "io/byte_scan.h"
-#include "table/datenbank_table.h"
-#include "table/record_list.h"
-
-// Bytes per read in both passes. A block stays in the processor's first-level cache while both
-// passes work through it; blocks of this size made loads about a tenth faster than 4000-byte ones,
-// whose read calls cost more than their bytes. The block lives on the stack of the call.
-constexpr std::uint32_t kReadBlockSize = 16384;
+#include "datenbank.h"
+#include "engines/environment.h"
+#include "platform/file_system.h"
+#include "primitives/byte_scan.h"
+#include "store/chunk_writer.h"
+#include "store/record.h"
+#include "store/record_store.h"
 
 // Of a flag the host passes in, only the value 1 counts as set.
 inline bool FlagSet(DB_BOOL flag) noexcept {
@@ -65,7 +64,7 @@ class TFileLoader {
   const TFileMeasure& Measured() const noexcept { return FMeasure; }
   // Places the first record, of fieldCount fields. dbOK or dbErrOutOfMemory, with nothing left
   // allocated.
-  int Prepare(int fieldCount) noexcept;
+  int PlaceFirstRecord(int fieldCount) noexcept;
   // Runs the build pass from the start of the file. dbOK; dbErrOutOfMemory (also for a field the
   // interface could not report the length of); dbErrFileAccess when a read fails or the file no
   // longer matches what Measure found. On failure every record is gone.
@@ -74,38 +73,18 @@ class TFileLoader {
   TRecordChain TakeRecords(TRecordStore& store) noexcept;
 
  private:
-  bool StartRecord() noexcept;
-  // Room for bytes more after the record being built, which moves to a new chunk if need be.
-  bool Reserve(std::size_t bytes) noexcept;
-  bool MoveRecord(std::size_t bytes) noexcept;
-  bool UseNewChunk(std::size_t bytes) noexcept;
-  // Writes zeros over the bytes after the record being built that the chunk's window rule covers.
-  void SealChunk() noexcept;
-  // Room for run more bytes of the field being built and its NUL. False when memory runs out or
-  // the field would grow past what the interface can report.
-  bool MakeRoom(std::size_t run) noexcept;
   // Copies the bytes from p up to the next line feed, carriage return or delimiter (or end) into
-  // the field being built; p moves past them. False as MakeRoom.
-  bool CopyText(const TByteScan& scan, const unsigned char*& p, const unsigned char* end) noexcept;
-  bool EndField(int index) noexcept;
-  void Discard() noexcept;
-  // Drops the loader's hold on the records and the chunk being filled.
-  void Forget() noexcept;
+  // the field being written; p moves past them. False when memory runs out or the field would
+  // grow past what the interface can report.
+  bool CopyFieldBytes(const TByteScan& scan, const unsigned char*& p,
+                      const unsigned char* end) noexcept;
 
   TModuleEnv FEnv;
   char FDelimiter;
   TFileHandle FFile = kNoFile;
   TFileMeasure FMeasure;
   int FFieldCount = 0;
-  std::size_t FRecordBytes = 0;
-  TRecordStore FStore;
-  TRecordChain FRecords;
-  // Where the record being built grows: the chunk, the next free byte, the end of the chunk, and
-  // the start of the field being read.
-  TChunk* FChunk = nullptr;
-  char* FWrite = nullptr;
-  char* FEnd = nullptr;
-  char* FFieldStart = nullptr;
+  TChunkWriter FWriter;
 };
 
-#endif  // OVELT_IO_LOADER_H
+#endif  // OVELT_ENGINES_LOADER_H

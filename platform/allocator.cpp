@@ -1,13 +1,11 @@
-// The process-heap allocator and the overflow-checked array allocation.
-#include "table/allocator.h"
+// The process-heap allocator; on Linux its large blocks are mapped pages.
+#include "platform/allocator.h"
 
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
 
 #include <cstdlib>
-#include <cstring>
-#include <limits>
 
 namespace {
 
@@ -40,19 +38,4 @@ TSystemAllocator gSystemAllocator;  // stateless: no mutable global state
 
 TAllocator& SystemAllocator() noexcept {
   return gSystemAllocator;
-}
-
-char* CopyText(TAllocator& allocator, const char* text, std::size_t length,
-               std::size_t minimumBlock) noexcept {
-  if (length == std::numeric_limits<std::size_t>::max()) {
-    return nullptr;
-  }
-  const std::size_t bytes = length + 1 < minimumBlock ? minimumBlock : length + 1;
-  auto* copy = static_cast<char*>(allocator.Allocate(bytes));
-  if (copy == nullptr) {
-    return nullptr;
-  }
-  std::memcpy(copy, text, length);
-  std::memset(copy + length, 0, bytes - length);
-  return copy;
 }

@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "io/file_system.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -272,7 +272,7 @@ class TPosixFileSystem final : public TFileSystem {
     return SyncDirectoryOf(target->path);
   }
 
-  void Discard(TSaveTarget* target) noexcept override {
+  void EndSave(TSaveTarget* target) noexcept override {
     if (target->temp != kNoFile) {
       CloseDescriptor(ToDescriptor(target->temp));
       target->temp = kNoFile;

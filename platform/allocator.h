@@ -3,8 +3,8 @@
 // Allocation failure is a null result, handled where it happens; nothing here throws. Each table
 // object is given its allocator when it is made, so tests can hand one object an allocator that
 // fails on demand without any global switch.
-#ifndef OVELT_TABLE_ALLOCATOR_H
-#define OVELT_TABLE_ALLOCATOR_H
+#ifndef OVELT_PLATFORM_ALLOCATOR_H
+#define OVELT_PLATFORM_ALLOCATOR_H
 
 #include <cstddef>
 
@@ -29,9 +29,4 @@ class TAllocator {
 // The process heap. Stateless; shared by every object that is not given another allocator.
 TAllocator& SystemAllocator() noexcept;
 
-// A NUL-terminated copy of the length bytes at text in a block of at least minimumBlock bytes,
-// zeros after the NUL; null when memory runs out.
-char* CopyText(TAllocator& allocator, const char* text, std::size_t length,
-               std::size_t minimumBlock = 0) noexcept;
-
-#endif  // OVELT_TABLE_ALLOCATOR_H
+#endif  // OVELT_PLATFORM_ALLOCATOR_H

@@ -1,5 +1,5 @@
 // LoadFile: reads the file named by the stored path into a new table.
-#include "io/loader.h"
+#include "engines/loader.h"
 #include "table/datenbank_table.h"
 
 int TDatenbank::CheckLoadSettings() noexcept {
@@ -43,7 +43,7 @@ int DB_CALL TDatenbank::LoadFile(int* fieldCount, DB_BOOL checkFieldCount,
     return result;
   }
 
-  result = loader.Prepare(FFieldCount);
+  result = loader.PlaceFirstRecord(FFieldCount);
   if (result != dbOK) {
     return result;
   }

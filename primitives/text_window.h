@@ -4,8 +4,8 @@
 // whole, such as a text inside a record chunk with room after it, is measured with one compare
 // instead of a byte loop whose end the processor cannot predict. Reading the window is only safe
 // where the caller knows every one of its bytes belongs to memory it owns and has written.
-#ifndef OVELT_TEXTS_SHORT_TEXT_H
-#define OVELT_TEXTS_SHORT_TEXT_H
+#ifndef OVELT_PRIMITIVES_TEXT_WINDOW_H
+#define OVELT_PRIMITIVES_TEXT_WINDOW_H
 
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +19,7 @@ constexpr std::size_t kTextWindow = 16;
 
 // The length of the text at window when its NUL lies among the kTextWindow bytes from window on,
 // all of which must be readable; -1 when there is no NUL among them.
-inline int WindowTextLength(const char* window) noexcept {
+inline int NulInWindow(const char* window) noexcept {
 #if defined(__SSE2__)
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window));
   const auto nuls =
@@ -37,8 +37,8 @@ inline int WindowTextLength(const char* window) noexcept {
 
 // The length of a text whose window can be read whole: one look for a short text, the C library
 // past the window for a long one.
-inline std::size_t WindowedTextLength(const char* text) noexcept {
-  const int length = WindowTextLength(text);
+inline std::size_t StoredTextLength(const char* text) noexcept {
+  const int length = NulInWindow(text);
   return length >= 0 ? static_cast<std::size_t>(length)
                      : kTextWindow + std::strlen(text + kTextWindow);
 }
@@ -55,7 +55,7 @@ inline int CopyWindow(char* target, const char* window) noexcept {
   return nuls == 0 ? -1 : __builtin_ctz(nuls);
 #else
   std::memcpy(target, window, kTextWindow);
-  return WindowTextLength(window);
+  return NulInWindow(window);
 #endif
 }
 
@@ -87,4 +87,4 @@ inline void CopyShortText(char* target, const char* source, std::size_t count) n
   }
 }
 
-#endif  // OVELT_TEXTS_SHORT_TEXT_H
+#endif  // OVELT_PRIMITIVES_TEXT_WINDOW_H

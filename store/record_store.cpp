@@ -1,9 +1,10 @@
 // Records, chunks and the blocks of their own that records and texts may be.
-#include "table/record_list.h"
+#include "store/record_store.h"
 
 #include <limits>
 
-#include "texts/short_text.h"
+#include "primitives/text_window.h"
+#include "store/text_block.h"
 
 namespace {
 
@@ -32,18 +33,6 @@ std::size_t RecordBytes(std::int64_t fieldCount) noexcept {
     return 0;
   }
   return sizeof(TRecordNode) + static_cast<std::size_t>(fieldCount) * sizeof(char*);
-}
-
-void TRecordChain::Append(TRecordNode* record) noexcept {
-  record->Next = nullptr;
-  record->Prev = last;
-  if (last != nullptr) {
-    last->Next = record;
-  } else {
-    first = record;
-  }
-  last = record;
-  ++count;
 }
 
 TRecordNode* TRecordStore::NewRecord(int fieldCount) noexcept {
@@ -88,7 +77,7 @@ void TRecordStore::FreeRecord(TRecordNode* record, int fieldCount) noexcept {
 bool TRecordStore::SetText(TRecordNode* record, int index, const char* text,
                            std::size_t length) noexcept {
   // A block of at least a window, so the text's window can be read whole.
-  char* copy = CopyText(*FAllocator, text, length, kTextWindow);
+  char* copy = NewTextBlock(*FAllocator, text, length, kTextWindow);
   if (copy == nullptr) {
     return false;
   }

@@ -1,11 +1,11 @@
 // The count pass and the build pass over a delimited file.
-#include "io/loader.h"
+#include "engines/loader.h"
 
 #include <climits>
 #include <cstring>
 
-#include "io/byte_scan.h"
-#include "texts/short_text.h"
+#include "primitives/byte_scan.h"
+#include "primitives/fingerprint.h"
 
 namespace {
 
@@ -18,8 +18,8 @@ struct TCounter {
   std::int64_t firstLineFields = 1;
   std::int64_t lineFields = 1;
   std::int64_t maxFields = 0;
-  std::int64_t fieldLength = 0;   // bytes of the field being read so far
-  std::int64_t longestField = 0;  // bytes of the longest field with the byte that ends it
+  std::int64_t fieldLength = 0;        // bytes of the field being read so far
+  std::int64_t longestFieldBound = 0;  // bytes of the longest field with the byte that ends it
   bool consistent = true;
   bool firstLineEnded = false;
 
@@ -59,8 +59,8 @@ struct TCounter {
 
   // A field ends, extra bytes after the bytes counted so far; the next one starts.
   void EndField(std::int64_t extra) noexcept {
-    if (fieldLength + extra > longestField) {
-      longestField = fieldLength + extra;
+    if (fieldLength + extra > longestFieldBound) {
+      longestFieldBound = fieldLength + extra;
     }
     fieldLength = 0;
   }
@@ -110,12 +110,6 @@ void CountBlock(TCounter& counter, const unsigned char* p, const unsigned char* 
   }
 }
 
-// A pointer moved by the distance between two blocks.
-template <typename T>
-T* Moved(T* p, const char* from, char* to) noexcept {
-  return reinterpret_cast<T*>(to + (reinterpret_cast<const char*>(p) - from));
-}
-
 }  // namespace
 
 int CheckMeasure(const TFileMeasure& measure, const int* tableFieldCount, int* fieldCount,
@@ -140,7 +134,7 @@ int CheckMeasure(const TFileMeasure& measure, const int* tableFieldCount, int* f
 }
 
 TFileLoader::TFileLoader(const TModuleEnv& env, char delimiter) noexcept
-    : FEnv(env), FDelimiter(delimiter), FStore(env.allocator) {
+    : FEnv(env), FDelimiter(delimiter), FWriter(env.allocator) {
   if (FEnv.readBlockSize == 0 || FEnv.readBlockSize > kReadBlockSize) {
     FEnv.readBlockSize = kReadBlockSize;
   }
@@ -193,7 +187,8 @@ int TFileLoader::Measure(bool* empty) noexcept {
     counter.EndField(0);
   }
   // Counts the interface cannot carry are refused rather than wrapped.
-  if (counter.lines > INT_MAX || counter.maxFields > INT_MAX || counter.longestField >= INT_MAX) {
+  if (counter.lines > INT_MAX || counter.maxFields > INT_MAX ||
+      counter.longestFieldBound >= INT_MAX) {
     return dbErrOutOfMemory;
   }
   FMeasure.bytes = bytes;
@@ -204,136 +199,32 @@ int TFileLoader::Measure(bool* empty) noexcept {
   return dbOK;
 }
 
-bool TFileLoader::Reserve(std::size_t bytes) noexcept {
-  return static_cast<std::size_t>(FEnd - FWrite) >= bytes || MoveRecord(bytes);
-}
-
-void TFileLoader::SealChunk() noexcept {
-  if (FChunk != nullptr) {
-    std::memset(FWrite, 0, kTextWindow);  // the chunk's block reaches a window past FEnd
-  }
-}
-
-bool TFileLoader::UseNewChunk(std::size_t bytes) noexcept {
-  TChunk* chunk = FStore.NewChunk(bytes);
-  if (chunk == nullptr) {
-    return false;
-  }
-  SealChunk();
-  FChunk = chunk;
-  FWrite = chunk->Data();
-  FEnd = FWrite + chunk->capacity;
-  return true;
-}
-
-bool TFileLoader::MoveRecord(std::size_t bytes) noexcept {
-  // The record being built moves, with what it has so far, to a chunk with room for bytes more.
-  TRecordNode* record = FRecords.last;
-  TChunk* old = FChunk;
-  char* from = reinterpret_cast<char*>(record);
-  const auto built = static_cast<std::size_t>(FWrite - from);
-  // A record that outgrows its chunk gets twice the room, so a long line moves a few times only.
-  if (bytes > (SIZE_MAX - built) / 2 || !UseNewChunk(2 * built + bytes)) {
-    return false;
-  }
-  char* to = FWrite;
-  std::memcpy(to, from, built);
-  auto* moved = reinterpret_cast<TRecordNode*>(to);
-  char** fields = moved->Fields();
-  for (int i = 0; i < FFieldCount; ++i) {
-    if (fields[i] != nullptr) {
-      fields[i] = Moved(fields[i], from, to);
-    }
-  }
-  FFieldStart = Moved(FFieldStart, from, to);
-  FWrite = to + built;
-  moved->Chunk = FChunk;
-  if (moved->Prev != nullptr) {
-    moved->Prev->Next = moved;
-  } else {
-    FRecords.first = moved;
-  }
-  FRecords.last = moved;
-  FChunk->live = 1;
-  if (--old->live == 0) {
-    FStore.DropChunk(old);
-  }
-  return true;
-}
-
-bool TFileLoader::StartRecord() noexcept {
-  const auto misalignment = reinterpret_cast<std::uintptr_t>(FWrite) % alignof(TRecordNode);
-  const std::size_t padding = misalignment == 0 ? 0 : alignof(TRecordNode) - misalignment;
-  if (static_cast<std::size_t>(FEnd - FWrite) < padding + FRecordBytes) {
-    if (!UseNewChunk(FRecordBytes)) {
-      return false;
-    }
-  } else {
-    // The padding is written (as zeros) in one store: the record after it covers the rest.
-    static_assert(alignof(TRecordNode) <= sizeof(std::uint64_t), "one store covers the padding");
-    const std::uint64_t zeros = 0;
-    std::memcpy(FWrite, &zeros, sizeof zeros);
-    FWrite += padding;
-  }
-  auto* record = reinterpret_cast<TRecordNode*>(FWrite);
-  record->Chunk = FChunk;
-  record->ClearFields(FFieldCount);
-  ++FChunk->live;
-  FRecords.Append(record);
-  FWrite += FRecordBytes;
-  FFieldStart = FWrite;
-  return true;
-}
-
-int TFileLoader::Prepare(int fieldCount) noexcept {
+int TFileLoader::PlaceFirstRecord(int fieldCount) noexcept {
   FFieldCount = fieldCount;
-  FRecordBytes = RecordBytes(fieldCount);
-  if (FRecordBytes == 0) {
-    return dbErrOutOfMemory;
-  }
+  const std::size_t recordBytes = RecordBytes(fieldCount);
   // Texts and their NULs take at most one byte per byte of the file and one more at its end.
   const std::uint64_t records =
-      static_cast<std::uint64_t>(FMeasure.lineCount) * (FRecordBytes + alignof(TRecordNode));
-  FStore.Expect(static_cast<std::size_t>(
-      records + FMeasure.bytes < SIZE_MAX ? records + FMeasure.bytes + 1 : SIZE_MAX));
-  if (!StartRecord()) {
-    Discard();
-    return dbErrOutOfMemory;
-  }
-  return dbOK;
+      static_cast<std::uint64_t>(FMeasure.lineCount) * (recordBytes + alignof(TRecordNode));
+  const std::size_t expected = static_cast<std::size_t>(
+      records + FMeasure.bytes < SIZE_MAX ? records + FMeasure.bytes + 1 : SIZE_MAX);
+  return recordBytes != 0 && FWriter.Begin(fieldCount, expected) ? dbOK : dbErrOutOfMemory;
 }
 
-bool TFileLoader::EndField(int index) noexcept {
-  if (!Reserve(1)) {
-    return false;
-  }
-  *FWrite++ = '\0';
-  FRecords.last->Fields()[index] = FFieldStart;
-  FFieldStart = FWrite;
-  return true;
-}
-
-bool TFileLoader::MakeRoom(std::size_t run) noexcept {
-  // A text the interface could not report the length of is refused like an allocation.
-  return static_cast<std::size_t>(FWrite - FFieldStart) + run < static_cast<std::size_t>(INT_MAX) &&
-         Reserve(run + 1);
-}
-
-bool TFileLoader::CopyText(const TByteScan& scan, const unsigned char*& p,
-                           const unsigned char* end) noexcept {
+bool TFileLoader::CopyFieldBytes(const TByteScan& scan, const unsigned char*& p,
+                                 const unsigned char* end) noexcept {
 #if defined(__SSE2__)
   // Most fields are short: one look at sixteen bytes finds their end and one store copies them.
-  // The bytes stored past the text land in room after it (the chunk keeps a window's bytes after
-  // its capacity), which the next bytes overwrite.
+  // The bytes stored past the text land in the room FieldRoom gives after it.
   if (end - p >= TByteScan::kWidth) {
     const std::uint32_t hits = scan.Hits(p);
     if (hits != 0) {
       const std::size_t run = TByteScan::FirstBit(hits);
-      if (!MakeRoom(run)) {
+      char* out = FWriter.FieldRoom(run);
+      if (out == nullptr) {
         return false;
       }
-      std::memcpy(FWrite, p, TByteScan::kWidth);
-      FWrite += run;
+      std::memcpy(out, p, TByteScan::kWidth);
+      FWriter.Wrote(run);
       p += run;
       return true;
     }
@@ -342,11 +233,12 @@ bool TFileLoader::CopyText(const TByteScan& scan, const unsigned char*& p,
   const unsigned char* special = scan.Find(p, end);
   const auto run = static_cast<std::size_t>(special - p);
   if (run > 0) {
-    if (!MakeRoom(run)) {
+    char* out = FWriter.FieldRoom(run);
+    if (out == nullptr) {
       return false;
     }
-    std::memcpy(FWrite, p, run);
-    FWrite += run;
+    std::memcpy(out, p, run);
+    FWriter.Wrote(run);
   }
   p = special;
   return true;
@@ -354,7 +246,7 @@ bool TFileLoader::CopyText(const TByteScan& scan, const unsigned char*& p,
 
 int TFileLoader::Build() noexcept {
   if (!FEnv.files->Rewind(FFile)) {
-    Discard();
+    FWriter.Drop();
     return dbErrFileAccess;
   }
   const auto delimiter = static_cast<unsigned char>(FDelimiter);
@@ -378,17 +270,17 @@ int TFileLoader::Build() noexcept {
     const unsigned char* const end = block + got;
     while (p < end) {
       if (lineEnded) {
-        if (FRecords.count >= FMeasure.lineCount) {
+        if (FWriter.RecordCount() >= FMeasure.lineCount) {
           result = dbErrFileAccess;  // more lines than the count pass found: the file changed
           break;
         }
-        if (!StartRecord()) {
+        if (!FWriter.StartRecord()) {
           result = dbErrOutOfMemory;
           break;
         }
         lineEnded = false;
       }
-      if (!CopyText(scan, p, end)) {
+      if (!CopyFieldBytes(scan, p, end)) {
         result = dbErrOutOfMemory;
         break;
       }
@@ -401,7 +293,7 @@ int TFileLoader::Build() noexcept {
           result = dbErrFileAccess;  // more fields than the count pass found: the file changed
           break;
         }
-        if (!EndField(fieldIndex)) {
+        if (!FWriter.EndField(fieldIndex)) {
           result = dbErrOutOfMemory;
           break;
         }
@@ -415,40 +307,23 @@ int TFileLoader::Build() noexcept {
   } while (result == dbOK && got == FEnv.readBlockSize);
 
   // A last line without a line feed keeps its last field only when that field has text.
-  if (result == dbOK && FWrite != FFieldStart && *FFieldStart != '\0') {
+  if (result == dbOK && FWriter.FieldHasText()) {
     if (fieldIndex >= FFieldCount) {
       result = dbErrFileAccess;
-    } else if (!EndField(fieldIndex)) {
+    } else if (!FWriter.EndField(fieldIndex)) {
       result = dbErrOutOfMemory;
     }
   }
-  if (result == dbOK && (bytes != FMeasure.bytes || FRecords.count != FMeasure.lineCount ||
+  if (result == dbOK && (bytes != FMeasure.bytes || FWriter.RecordCount() != FMeasure.lineCount ||
                          fingerprint != FMeasure.fingerprint)) {
     result = dbErrFileAccess;  // the file changed between the passes
   }
   if (result != dbOK) {
-    Discard();
-  } else {
-    SealChunk();
+    FWriter.Drop();
   }
   return result;
 }
 
 TRecordChain TFileLoader::TakeRecords(TRecordStore& store) noexcept {
-  const TRecordChain taken = FRecords;
-  Forget();
-  store.Adopt(FStore);
-  return taken;
-}
-
-void TFileLoader::Forget() noexcept {
-  FRecords = TRecordChain{};
-  FChunk = nullptr;
-  FWrite = FEnd = FFieldStart = nullptr;
-}
-
-void TFileLoader::Discard() noexcept {
-  // Loaded records own nothing but their chunks.
-  FStore.ReleaseAll(nullptr, 0);
-  Forget();
+  return FWriter.Take(store);
 }

@@ -4,8 +4,8 @@
 // platform (file_system_posix.cpp, file_system_win32.cpp; the build picks one), and tests wrap an
 // implementation to fail any call on demand. Every call reports failure by its result; none throws,
 // allocates or blocks on another process.
-#ifndef OVELT_IO_FILE_SYSTEM_H
-#define OVELT_IO_FILE_SYSTEM_H
+#ifndef OVELT_PLATFORM_FILE_SYSTEM_H
+#define OVELT_PLATFORM_FILE_SYSTEM_H
 
 #include <cstddef>
 #include <cstdint>
@@ -62,7 +62,7 @@ class TFileSystem {
   // --- Saving by replacement ---
   // A save runs OpenTarget, CreateTemporary, Write..., Flush, CloseTemporary, Replace,
   // SyncDirectory, and always
-  // ends with Discard, which removes a temporary file that was not moved into place and lets go of
+  // ends with EndSave, which removes a temporary file that was not moved into place and lets go of
   // the target. Until Replace succeeds the target keeps its bytes.
   //
   // Resolves path and, if the file exists, checks that it may be replaced (a regular, writable file
@@ -80,7 +80,7 @@ class TFileSystem {
   // Makes the replacement itself durable where the platform needs a separate step for it. Best
   // effort: the new content is in place either way, so the writer ignores a failure.
   virtual bool SyncDirectory(TSaveTarget* target) noexcept = 0;
-  virtual void Discard(TSaveTarget* target) noexcept = 0;
+  virtual void EndSave(TSaveTarget* target) noexcept = 0;
 
  protected:
   TFileSystem() = default;
@@ -92,4 +92,4 @@ class TFileSystem {
 // This platform's file layer. Stateless.
 TFileSystem& PlatformFileSystem() noexcept;
 
-#endif  // OVELT_IO_FILE_SYSTEM_H
+#endif  // OVELT_PLATFORM_FILE_SYSTEM_H

@@ -7,17 +7,17 @@
 //
 // Everything is inline: a host reading a table field by field calls this millions of times, and
 // most field texts are short.
-#ifndef OVELT_TEXTS_TEXT_OUT_H
-#define OVELT_TEXTS_TEXT_OUT_H
+#ifndef OVELT_PRIMITIVES_TEXT_OUT_H
+#define OVELT_PRIMITIVES_TEXT_OUT_H
 
 #include <climits>
 #include <cstddef>
 #include <cstring>
 
-#include "texts/short_text.h"
+#include "primitives/text_window.h"
 
 // The length of text; short texts are measured without a library call.
-inline std::size_t TextLength(const char* text) noexcept {
+inline std::size_t CStringLength(const char* text) noexcept {
   constexpr std::size_t kShort = 16;
   std::size_t length = 0;
   while (length < kShort && text[length] != '\0') {
@@ -50,11 +50,11 @@ class TTextOut {
     return 0;
   }
 
-  int Deliver(const char* text) const noexcept { return Deliver(text, TextLength(text)); }
+  int Deliver(const char* text) const noexcept { return Deliver(text, CStringLength(text)); }
 
   // As Deliver(text), for a text whose window (kTextWindow bytes) can be read whole.
   int DeliverWindowed(const char* text) const noexcept {
-    return Deliver(text, WindowedTextLength(text));
+    return Deliver(text, StoredTextLength(text));
   }
 
  private:
@@ -98,4 +98,4 @@ inline bool DeliverShortText(char* buffer, unsigned size, const char* text) noex
 #endif
 }
 
-#endif  // OVELT_TEXTS_TEXT_OUT_H
+#endif  // OVELT_PRIMITIVES_TEXT_OUT_H

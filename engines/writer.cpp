@@ -1,15 +1,9 @@
-// SaveFile: writes the open table as a delimited file.
-//
-// Bytes: one line per record in list order; a record's field texts exactly as stored, separated by
-// the delimiter (n fields always give n - 1 delimiters; an absent and an empty field both give no
-// bytes); every line, the last included, ends with CR LF. Nothing else is written.
-//
-// The table goes to a temporary file beside the target, which replaces the target only when every
-// byte is written and flushed: a save that fails leaves the target with its old bytes.
+// The writer: records as a delimited file, through a buffer, by replacement.
+#include "engines/writer.h"
+
 #include <cstring>
 
-#include "table/datenbank_table.h"
-#include "texts/short_text.h"
+#include "primitives/text_window.h"
 
 namespace {
 
@@ -62,7 +56,7 @@ class TOutputBuffer {
       Append(text, std::strlen(text));
       return;
     }
-    Append(text, WindowedTextLength(text));
+    Append(text, StoredTextLength(text));
   }
 
   void AppendByte(char byte) noexcept {
@@ -125,34 +119,25 @@ int WriteRecords(TOutputBuffer& out, const TRecordNode* first, int fieldCount,
 
 }  // namespace
 
-int DB_CALL TDatenbank::SaveFile() {
-  if (!FOpen) {
-    return dbErrNotOpen;
-  }
-  if (FFileName == nullptr || FFileName[0] == '\0') {
-    return dbErrNoFileName;
-  }
-  if (!FDelimiterSet) {
-    return dbErrNoDelimiter;
-  }
-
-  TFileSystem& files = *FEnv.files;
+int WriteRecordsToFile(const TModuleEnv& env, const char* path, const TRecordNode* first,
+                       int fieldCount, char delimiter) noexcept {
+  TFileSystem& files = *env.files;
   TSaveTarget target;
   target.path[0] = '\0';
   target.temporary[0] = '\0';
-  if (!files.OpenTarget(FFileName, &target) || !files.CreateTemporary(&target)) {
-    files.Discard(&target);
+  if (!files.OpenTarget(path, &target) || !files.CreateTemporary(&target)) {
+    files.EndSave(&target);
     return dbErrFileAccess;
   }
 
   // Without memory for the large buffer the save still goes through, in small writes.
   char fallback[kFallbackBufferSize];
-  auto* buffer = static_cast<char*>(FEnv.allocator->Allocate(kWriteBufferSize));
+  auto* buffer = static_cast<char*>(env.allocator->Allocate(kWriteBufferSize));
   TOutputBuffer out(files, &target, buffer != nullptr ? buffer : fallback,
                     buffer != nullptr ? kWriteBufferSize : sizeof(fallback));
-  const int written = HasNoRecords() ? 0 : WriteRecords(out, FFirst, FFieldCount, FDelimiter);
+  const int written = WriteRecords(out, first, fieldCount, delimiter);
   const bool complete = out.Finish();
-  FEnv.allocator->Release(buffer);
+  env.allocator->Release(buffer);
 
   int result = written;
   if (!complete || !files.Flush(&target) || !files.CloseTemporary(&target)) {
@@ -162,6 +147,6 @@ int DB_CALL TDatenbank::SaveFile() {
   } else {
     (void)files.SyncDirectory(&target);  // best effort: the new content is in place
   }
-  files.Discard(&target);
+  files.EndSave(&target);
   return result;
 }

@@ -23,6 +23,12 @@
 #ifndef OVELT_DATENBANK_H
 #define OVELT_DATENBANK_H
 
+/* The library's version (the build checks these against the file VERSION). The interface's slots
+ * and layout are the same in every version. */
+#define DATENBANK_VERSION_MAJOR 1
+#define DATENBANK_VERSION_MINOR 1
+#define DATENBANK_VERSION_PATCH 0
+
 /* The calling convention of every operation and of the factory: on 32-bit x86 Windows the object
  * pointer is the first stack argument and the caller cleans the stack. */
 #if defined(_WIN32) && (defined(__i386__) || defined(_M_IX86))
@@ -96,12 +102,25 @@ class TMainDB {
   virtual DB_BOOL DB_CALL GetVersionText(char* buffer) = 0;
   /* 8: reads the file named by the stored path into a new table. Returns the number of records,
    * 0 for an empty file, or dbErrNoFileName, dbErrFileNotFound, dbErrNoDelimiter, dbErrFileAccess,
-   * dbErrFieldCount, dbErrIntegrity, dbErrOutOfMemory. *fieldCount receives the file's maximum
-   * field count and *sameFieldCount whether all lines agree, as documented in the README. */
+   * dbErrFieldCount, dbErrIntegrity, dbErrOutOfMemory.
+   * The out-parameters, once the file has been read through (not for an empty file or a failure
+   * before that):
+   *  - with checkFieldCount 1, *fieldCount is first read as the expected field count; a file whose
+   *    largest field count differs gives dbErrFieldCount (a null fieldCount always does);
+   *  - *fieldCount then receives the file's largest field count, also when the call fails with
+   *    dbErrFieldCount or dbErrIntegrity; the table takes that count too;
+   *  - *sameFieldCount is read as a flag: when it is 1 and a line ended by a line feed has another
+   *    field count than the first line, the result is dbErrIntegrity and *sameFieldCount becomes 0;
+   *    otherwise it receives 1 when those lines agree, else 0. After dbErrFieldCount it is not
+   *    written.
+   * Null pointers are never written; a null sameFieldCount counts as 0. */
   virtual int DB_CALL LoadFile(int* fieldCount, DB_BOOL checkFieldCount,
                                DB_BOOL* sameFieldCount) = 0;
   /* 9: appends the records of the file named by the stored path to the open table. Returns the
-   * number of records appended or a code (those of LoadFile and dbErrNotOpen). */
+   * number of records appended or a code (those of LoadFile and dbErrNotOpen). The out-parameters
+   * as for LoadFile; a table with records also gives dbErrFieldCount when the file's largest
+   * field count is not the table's, and a table without records takes the file's count. On any
+   * failure the table's records and cursor are as before. */
   virtual int DB_CALL AppendFile(int* fieldCount, DB_BOOL checkFieldCount,
                                  DB_BOOL* sameFieldCount) = 0;
   /* 10: releases all records and closes the table; an open table without records stays open.
@@ -123,7 +142,8 @@ class TMainDB {
   virtual int DB_CALL GetFieldCount() = 0;
   /* 18: the current record's position, or dbErrNotOpen, dbErrNoRecords, dbErrNoRecordSelected. */
   virtual int DB_CALL GetRecordIndex() = 0;
-  /* 19: the number of records (0 for an open, empty table), or dbErrNotOpen. */
+  /* 19: the number of records (0 for an open table without records), or dbErrNotOpen.
+   * dbErrNoRecords only for a table whose count is below 0, which no open table has. */
   virtual int DB_CALL GetRecordCount() = 0;
   /* 20-23: the module's information texts (text-out convention); never negative. */
   virtual int DB_CALL GetModuleName(char* buffer, unsigned size) = 0;
