@@ -53,7 +53,7 @@ findings=$(mktemp)
 scratch=$(mktemp -d)
 trap 'rm -rf "$findings" "$scratch"' EXIT
 
-[ -f build/dev/compile_commands.json ] || cmake --preset dev >/dev/null
+cmake --preset dev >/dev/null  # brings the compile commands up to date
 report() { grep -v 'warnings\? generated\.$' "$findings" >&2; }
 if ! tidy build/dev platform/*.cpp texts/*.cpp store/*.cpp engines/*.cpp table/*.cpp module/*.cpp; then
   report
@@ -62,7 +62,7 @@ fi
 
 mingw=i686-w64-mingw32-g++-posix
 if command -v "$mingw" >/dev/null 2>&1; then
-  [ -f build/windows/compile_commands.json ] || cmake --preset windows >/dev/null
+  cmake --preset windows >/dev/null
   includes=$(echo | "$mingw" -x c++ -E -v - 2>&1 |
     sed -n '/#include <...> search starts here:/,/End of search list/s/^ \(.*\)/-isystem \1/p' |
     tr '\n' ' ')
