@@ -12,11 +12,12 @@
 //              with the model (see the Op functions). At most kMaxOperations operations run.
 //
 // After every call: the record-list invariants hold; the result is one the operation documents
-// (kAllowed); it is exactly the model's; flag results are 0 or 1; the record count, field count,
-// cursor, delimiter and file name agree with the model. An allocation that fails inside a call must
-// make that call report it (dbErrOutOfMemory, or false from SetFileName) and leave the state the
-// documentation gives. At the end the table is closed and its file name released, and nothing but
-// the object's own block may be left allocated, nor any file but the ones set up.
+// (dbtest::kAllowedResults); it is exactly the model's; flag results are 0 or 1; the record count,
+// field count, cursor, delimiter and file name agree with the model. An allocation that fails
+// inside a call must make that call report it (dbErrOutOfMemory, or false from SetFileName) and
+// leave the state the documentation gives. At the end the table is closed and its file name
+// released, and nothing but the object's own block may be left allocated, nor any file but the ones
+// set up.
 //
 // The files the operations name live in the process's scratch directory: a.csv, b.csv and
 // empty.csv exist with known content at the start of every input, missing.csv does not; the
@@ -42,6 +43,7 @@
 #include "fuzz/fuzz_support.h"
 #include "platform/file_system.h"
 #include "table/datenbank_table.h"
+#include "tests/support/allowed_results.h"
 
 namespace {
 
@@ -57,61 +59,10 @@ std::int64_t Cells(std::int64_t records, int fieldCount) {
 
 // ---- The documented results of every slot ----------------------------------------------------
 
-constexpr std::uint32_t Code(int code) {
-  return 1U << static_cast<unsigned>(-code);
-}
-
-// A result is documented when it lies in [low, high] or is a negative code of the mask.
-struct TAllowed {
-  const char* name;
-  int low;
-  int high;
-  std::uint32_t codes;
-};
-
-constexpr std::uint32_t kLoadCodes =
-    Code(dbErrFileNotFound) | Code(dbErrFileAccess) | Code(dbErrNoFileName) |
-    Code(dbErrFieldCount) | Code(dbErrNoDelimiter) | Code(dbErrOutOfMemory) | Code(dbErrIntegrity);
-constexpr std::uint32_t kClosedOrEmpty = Code(dbErrNotOpen) | Code(dbErrNoRecords);
-
 // Slot 0 returns a pointer and slot 4 a character; both are checked against the model only.
-constexpr TAllowed kAllowed[29] = {
-    {"GetFileName", 0, 0, 0},
-    {"SetFileName", 0, 1, 0},
-    {"FreeFileName", 1, 1, 0},
-    {"SetDelimiter", 1, 1, 0},
-    {"GetDelimiter", CHAR_MIN, CHAR_MAX, 0},
-    {"GetVersion", 1, 1, 0},
-    {"GetVersionTextLength", 13, 13, 0},
-    {"GetVersionText", 1, 1, 0},
-    {"LoadFile", 0, INT_MAX, kLoadCodes},
-    {"AppendFile", 0, INT_MAX, kLoadCodes | Code(dbErrNotOpen)},
-    {"CloseTable", 1, 1, 0},
-    {"GetField", 0, INT_MAX,
-     kClosedOrEmpty | Code(dbErrNoRecordSelected) | Code(dbErrNoSuchField) | Code(dbErrFieldEmpty)},
-    {"GetErrorText", 0, INT_MAX, Code(dbErrUnknown)},
-    {"NextRecord", 1, INT_MAX, kClosedOrEmpty | Code(dbErrNoSuchRecord)},
-    {"FirstRecord", 1, 1, kClosedOrEmpty},
-    {"LastRecord", 1, INT_MAX, kClosedOrEmpty},
-    {"PriorRecord", 1, INT_MAX, kClosedOrEmpty | Code(dbErrNoSuchRecord)},
-    // The count as NewTable stored it, negative ones included; dbErrNotOpen is one of those.
-    {"GetFieldCount", INT_MIN, INT_MAX, 0},
-    {"GetRecordIndex", 1, INT_MAX, kClosedOrEmpty | Code(dbErrNoRecordSelected)},
-    {"GetRecordCount", 0, INT_MAX, kClosedOrEmpty},
-    {"GetModuleName", 0, INT_MAX, 0},
-    {"GetCopyrightText", 0, INT_MAX, 0},
-    {"GetMakerText", 0, INT_MAX, 0},
-    {"GetDescription", 0, INT_MAX, 0},
-    {"SetField", 0, 0,
-     Code(dbErrUnknown) | Code(dbErrOutOfMemory) | kClosedOrEmpty | Code(dbErrNoRecordSelected) |
-         Code(dbErrNoSuchField)},
-    {"SaveFile", 0, INT_MAX,
-     Code(dbErrNotOpen) | Code(dbErrNoFileName) | Code(dbErrNoDelimiter) | Code(dbErrFileAccess) |
-         Code(dbErrWriteFailed)},
-    {"DeleteRecord", 0, INT_MAX, kClosedOrEmpty | Code(dbErrNoRecordSelected)},
-    {"AddRecord", 1, INT_MAX, Code(dbErrNotOpen) | Code(dbErrOutOfMemory)},
-    {"NewTable", 0, 0, 0},
-};
+const char* NameOf(int slot) {
+  return dbtest::kAllowedResults[slot].name;
+}
 
 // DATENBANK_FUZZ_TRACE=1 prints every call and its result, to follow a reproducer.
 bool Tracing() {
@@ -123,13 +74,11 @@ bool Tracing() {
 }
 
 void CheckAllowed(int slot, int result) {
-  const TAllowed& allowed = kAllowed[slot];
   if (Tracing()) {
-    (void)std::fprintf(stderr, "  %-20s -> %d\n", allowed.name, result);
+    (void)std::fprintf(stderr, "  %-20s -> %d\n", NameOf(slot), result);
   }
-  const bool inRange = result >= allowed.low && result <= allowed.high;
-  const bool listed = result < 0 && result >= -31 && (allowed.codes & Code(result)) != 0;
-  FUZZ_CHECK(inRange || listed, "%s returned %d, which it does not document", allowed.name, result);
+  FUZZ_CHECK(dbtest::Documented(slot, result), "%s returned %d, which it does not document",
+             NameOf(slot), result);
 }
 
 // Message lengths of the codes 0 to -15, in Windows-1252 bytes without the NUL.
@@ -351,7 +300,7 @@ class TOpsRun {
   // The result against the documentation and then against the model.
   static void Check(int slot, int result, int expected) {
     CheckAllowed(slot, result);
-    FUZZ_CHECK(result == expected, "%s returned %d, the model says %d", kAllowed[slot].name, result,
+    FUZZ_CHECK(result == expected, "%s returned %d, the model says %d", NameOf(slot), result,
                expected);
   }
 
@@ -532,13 +481,13 @@ class TOpsRun {
     DB_BOOL expectedSame = sameEntry;
     const int expected = ExpectLoad(append, kind, isFile, file, nullCount, countEntry, check,
                                     nullSame, sameEntry, failed, &expectedCount, &expectedSame);
-    FUZZ_CHECK(result == expected, "%s returned %d, the model says %d", kAllowed[slot].name, result,
+    FUZZ_CHECK(result == expected, "%s returned %d, the model says %d", NameOf(slot), result,
                expected);
     FUZZ_CHECK(nullCount || fieldCount == expectedCount,
-               "%s wrote %d to *fieldCount, the model says %d", kAllowed[slot].name, fieldCount,
+               "%s wrote %d to *fieldCount, the model says %d", NameOf(slot), fieldCount,
                expectedCount);
     FUZZ_CHECK(nullSame || same == expectedSame,
-               "%s wrote %d to *sameFieldCount, the model says %d", kAllowed[slot].name, same,
+               "%s wrote %d to *sameFieldCount, the model says %d", NameOf(slot), same,
                expectedSame);
   }
 
@@ -810,7 +759,8 @@ class TOpsRun {
         break;
     }
     CheckAllowed(static_cast<int>(op), result);
-    CheckTextOut({kAllowed[op].name, -1, -1}, buffer.get(), size, result, 0, text, n, known);
+    CheckTextOut({NameOf(static_cast<int>(op)), -1, -1}, buffer.get(), size, result, 0, text, n,
+                 known);
   }
 
   // ---- Slots 24 to 28: editing, saving, new table -----------------------------------------------

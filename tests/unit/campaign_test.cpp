@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/allowed_results.h"
 #include "tests/support/counting_allocator.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/test_support.h"
@@ -31,96 +32,20 @@ using dbtest::TempDir;
 
 // ---- What every operation may answer -----------------------------------------------------------
 
-// The operations in slot order.
-enum Op : unsigned {
-  kGetFileName,
-  kSetFileName,
-  kFreeFileName,
-  kSetDelimiter,
-  kGetDelimiter,
-  kGetVersion,
-  kGetVersionTextLength,
-  kGetVersionText,
-  kLoadFile,
-  kAppendFile,
-  kCloseTable,
-  kGetField,
-  kGetErrorText,
-  kNextRecord,
-  kFirstRecord,
-  kLastRecord,
-  kPriorRecord,
-  kGetFieldCount,
-  kGetRecordIndex,
-  kGetRecordCount,
-  kGetModuleName,
-  kGetCopyrightText,
-  kGetMakerText,
-  kGetDescription,
-  kSetField,
-  kSaveFile,
-  kDeleteRecord,
-  kAddRecord,
-  kNewTable,
-  kOpCount
-};
+using dbtest::Slot;
+using namespace dbtest::slots;  // the 29 slot names
 
-// What an operation may answer in any state: a value in [low, high] on success, or one of its
-// codes. Where success needs memory, no answer above withoutMemory is possible once every
-// allocation fails.
-struct Answers {
-  const char* name;
-  int low;
-  int high;
-  std::vector<int> codes;
-  int withoutMemory;
-};
-
-const Answers& AnswersOf(Op op) {
-  constexpr int kAny = INT_MAX;
-  static const Answers kAnswers[kOpCount] = {
-      {"GetFileName", 0, 0, {}, kAny},
-      {"SetFileName", 0, 1, {}, 0},
-      {"FreeFileName", 1, 1, {}, kAny},
-      {"SetDelimiter", 1, 1, {}, kAny},
-      {"GetDelimiter", 0, 0, {}, kAny},
-      {"GetVersion", 1, 1, {}, kAny},
-      {"GetVersionTextLength", 13, 13, {}, kAny},
-      {"GetVersionText", 1, 1, {}, kAny},
-      // 0 (an empty file) needs no memory; records do.
-      {"LoadFile", 0, kAny, {-4, -2, -6, -3, -5, -8, -7}, 0},
-      {"AppendFile", 0, kAny, {-15, -4, -2, -6, -3, -5, -8, -7}, 0},
-      {"CloseTable", 1, 1, {}, kAny},
-      {"GetField", 0, kAny, {-15, -10, -9, -11, -12}, kAny},
-      {"GetErrorText", 0, kAny, {-1}, kAny},
-      {"NextRecord", 1, kAny, {-15, -10, -13}, kAny},
-      {"FirstRecord", 1, kAny, {-15, -10}, kAny},
-      {"LastRecord", 1, kAny, {-15, -10}, kAny},
-      {"PriorRecord", 1, kAny, {-15, -10, -13}, kAny},
-      {"GetFieldCount", 0, kAny, {-15}, kAny},  // no session here stores a negative count
-      {"GetRecordIndex", 1, kAny, {-15, -10, -9}, kAny},
-      {"GetRecordCount", 0, kAny, {-15}, kAny},
-      {"GetModuleName", 0, kAny, {}, kAny},
-      {"GetCopyrightText", 0, kAny, {}, kAny},
-      {"GetMakerText", 0, kAny, {}, kAny},
-      {"GetDescription", 0, kAny, {}, kAny},
-      {"SetField", 0, 0, {-15, -10, -9, -11, -7}, -1},
-      {"SaveFile", 0, kAny, {-15, -4, -6, -3, -14}, kAny},  // a save gets by without its buffer
-      {"DeleteRecord", 0, kAny, {-15, -10, -9}, kAny},
-      {"AddRecord", 1, kAny, {-15, -7}, -1},
-      {"NewTable", 0, 0, {}, kAny},
-  };
-  return kAnswers[op];
+const char* NameOf(Slot slot) {
+  return dbtest::kAllowedResults[slot].name;
 }
 
-void ExpectAnswer(Op op, int result, bool memoryGone) {
-  const Answers& a = AnswersOf(op);
-  const bool success = result >= a.low && result <= a.high;
-  if (!success && std::find(a.codes.begin(), a.codes.end(), result) == a.codes.end()) {
-    ADD_FAILURE() << a.name << " answered " << result << ", which it never documents";
+void ExpectAnswer(Slot slot, int result, bool memoryGone) {
+  if (!dbtest::Documented(slot, result)) {
+    ADD_FAILURE() << NameOf(slot) << " answered " << result << ", which it never documents";
   }
-  if (memoryGone && result > a.withoutMemory) {
-    ADD_FAILURE() << a.name << " answered " << result << " although no allocation could succeed";
+  if (memoryGone && result > dbtest::kAllowedResults[slot].withoutMemory) {
+    ADD_FAILURE() << NameOf(slot) << " answered " << result
+                  << " although no allocation could succeed";
   }
 }
 
@@ -287,7 +212,7 @@ enum class Rule {
 };
 
 struct Call {
-  Op op;
+  Slot op;
   std::function<int(TMainDB*)> run;
   int result;  // the answer when nothing fails
   Rule rule;
@@ -339,12 +264,11 @@ struct Baseline {
 
 void ExpectFailureHandled(TMainDB* db, const CountingAllocator& memory, const Scenario& sc,
                           const Call& call, int result, const Shot& before) {
-  const Answers& a = AnswersOf(call.op);
-  SCOPED_TRACE(std::string("failed in ") + a.name);
+  SCOPED_TRACE(std::string("failed in ") + NameOf(call.op));
   const Shot after = Take(db, memory, sc.checkEveryCall);
   switch (call.rule) {
     case Rule::kNone:
-      ADD_FAILURE() << a.name << " allocated, which it never does";
+      ADD_FAILURE() << NameOf(call.op) << " allocated, which it never does";
       return;
     case Rule::kNameDropped:
       EXPECT_EQ(result, 0);
@@ -475,7 +399,7 @@ bool RunSession(const Scenario& sc, const Baseline* base, std::uint64_t n, bool 
       }
       if (!failed && !hit) {
         if (result != call.result) {
-          ADD_FAILURE() << AnswersOf(call.op).name << " (call " << i << ") answered " << result
+          ADD_FAILURE() << NameOf(call.op) << " (call " << i << ") answered " << result
                         << " instead of " << call.result;
         }
       } else if (!failed) {
@@ -564,11 +488,11 @@ CampaignFigures AllocationCampaign(const Scenario& sc) {
   return figures;
 }
 
-Call Plain(Op op, std::function<int(TMainDB*)> run, int result) {
+Call Plain(Slot op, std::function<int(TMainDB*)> run, int result) {
   return {op, std::move(run), result, Rule::kNone, {}};
 }
 
-Call Allocating(Op op, std::function<int(TMainDB*)> run, int result, Rule rule) {
+Call Allocating(Slot op, std::function<int(TMainDB*)> run, int result, Rule rule) {
   return {op, std::move(run), result, rule, {}};
 }
 
@@ -759,7 +683,7 @@ bool RunFileSession(const TempDir& dir, const FileSetup& setup, const std::strin
     int saved = INT_MIN;
     struct FileCall {
       std::function<int()> run;
-      Op op;
+      Slot op;
       int result;
     };
     TDatenbank* t = db.get();
@@ -790,7 +714,7 @@ bool RunFileSession(const TempDir& dir, const FileSetup& setup, const std::strin
 
     files->FailAt(n, persistent);
     for (const FileCall& call : calls) {
-      const char* name = AnswersOf(call.op).name;
+      const char* name = NameOf(call.op);
       const bool first = files->Failures() == 0;
       const Shot before = Take(t, memory, true);
       const int result = call.run();
