@@ -15,10 +15,6 @@ const char* FileOpName(FileOp op) {
   return kNames[static_cast<unsigned>(op)];
 }
 
-FaultyFileSystem::FaultyFileSystem(TFileSystem& inner) : inner_(inner) {}
-
-FaultyFileSystem::FaultyFileSystem() : inner_(PlatformFileSystem()) {}
-
 void FaultyFileSystem::FailAt(std::uint64_t n, bool persistent, FileOpMask mask) {
   failMask_ = mask;
   failAt_ = n;
@@ -84,11 +80,11 @@ void FaultyFileSystem::ClearScript() {
 }
 
 bool FaultyFileSystem::FileExists(const char* path) noexcept {
-  return !Fails(FileOp::kFileExists) && inner_.FileExists(path);
+  return !Fails(FileOp::kFileExists) && ForwardingFileSystem::FileExists(path);
 }
 
 bool FaultyFileSystem::OpenForReading(const char* path, TFileHandle* file) noexcept {
-  if (Fails(FileOp::kOpenForReading) || !inner_.OpenForReading(path, file)) {
+  if (Fails(FileOp::kOpenForReading) || !ForwardingFileSystem::OpenForReading(path, file)) {
     return false;
   }
   ++openFiles_;
@@ -113,7 +109,7 @@ bool FaultyFileSystem::GetSize(TFileHandle file, std::uint64_t* size) noexcept {
     *size = generatedLength_;
     return true;
   }
-  return inner_.GetSize(file, size);
+  return ForwardingFileSystem::GetSize(file, size);
 }
 
 bool FaultyFileSystem::Read(TFileHandle file, void* buffer, std::uint32_t size,
@@ -122,7 +118,7 @@ bool FaultyFileSystem::Read(TFileHandle file, void* buffer, std::uint32_t size,
     return false;
   }
   if (!Scripted()) {
-    return inner_.Read(file, buffer, size, got);
+    return ForwardingFileSystem::Read(file, buffer, size, got);
   }
   const std::uint64_t length =
       passes_.empty()
@@ -143,7 +139,7 @@ bool FaultyFileSystem::Read(TFileHandle file, void* buffer, std::uint32_t size,
 }
 
 bool FaultyFileSystem::Rewind(TFileHandle file) noexcept {
-  if (Fails(FileOp::kRewind) || !inner_.Rewind(file)) {
+  if (Fails(FileOp::kRewind) || !ForwardingFileSystem::Rewind(file)) {
     return false;
   }
   ++pass_;
@@ -154,40 +150,40 @@ bool FaultyFileSystem::Rewind(TFileHandle file) noexcept {
 void FaultyFileSystem::Close(TFileHandle file) noexcept {
   ++calls_[static_cast<unsigned>(FileOp::kClose)];
   --openFiles_;
-  inner_.Close(file);
+  ForwardingFileSystem::Close(file);
 }
 
 bool FaultyFileSystem::OpenTarget(const char* path, TSaveTarget* target) noexcept {
-  return !Fails(FileOp::kOpenTarget) && inner_.OpenTarget(path, target);
+  return !Fails(FileOp::kOpenTarget) && ForwardingFileSystem::OpenTarget(path, target);
 }
 
 bool FaultyFileSystem::CreateTemporary(TSaveTarget* target) noexcept {
-  return !Fails(FileOp::kCreateTemporary) && inner_.CreateTemporary(target);
+  return !Fails(FileOp::kCreateTemporary) && ForwardingFileSystem::CreateTemporary(target);
 }
 
 bool FaultyFileSystem::Write(TSaveTarget* target, const void* data, std::uint32_t size) noexcept {
-  return !Fails(FileOp::kWrite) && inner_.Write(target, data, size);
+  return !Fails(FileOp::kWrite) && ForwardingFileSystem::Write(target, data, size);
 }
 
 bool FaultyFileSystem::Flush(TSaveTarget* target) noexcept {
-  return !Fails(FileOp::kFlush) && inner_.Flush(target);
+  return !Fails(FileOp::kFlush) && ForwardingFileSystem::Flush(target);
 }
 
 bool FaultyFileSystem::CloseTemporary(TSaveTarget* target) noexcept {
-  return !Fails(FileOp::kCloseTemporary) && inner_.CloseTemporary(target);
+  return !Fails(FileOp::kCloseTemporary) && ForwardingFileSystem::CloseTemporary(target);
 }
 
 bool FaultyFileSystem::Replace(TSaveTarget* target) noexcept {
-  return !Fails(FileOp::kReplace) && inner_.Replace(target);
+  return !Fails(FileOp::kReplace) && ForwardingFileSystem::Replace(target);
 }
 
 bool FaultyFileSystem::SyncDirectory(TSaveTarget* target) noexcept {
-  return !Fails(FileOp::kSyncDirectory) && inner_.SyncDirectory(target);
+  return !Fails(FileOp::kSyncDirectory) && ForwardingFileSystem::SyncDirectory(target);
 }
 
 void FaultyFileSystem::EndSave(TSaveTarget* target) noexcept {
   ++calls_[static_cast<unsigned>(FileOp::kDiscard)];
-  inner_.EndSave(target);
+  ForwardingFileSystem::EndSave(target);
 }
 
 }  // namespace dbtest

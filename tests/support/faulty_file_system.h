@@ -1,5 +1,6 @@
-// Test support: a file layer that wraps the platform's, counts its calls, fails a chosen call on
-// demand and can stand in for the file's content and size while the loaders read.
+// Test support: a file layer that forwards to another (the platform's unless told otherwise),
+// counts its calls, fails a chosen call on demand and can stand in for the file's content and size
+// while the loaders read.
 #ifndef OVELT_TESTS_SUPPORT_FAULTY_FILE_SYSTEM_H
 #define OVELT_TESTS_SUPPORT_FAULTY_FILE_SYSTEM_H
 
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_system.h"
+#include "tests/support/forwarding_file_system.h"
 
 namespace dbtest {
 
@@ -41,16 +42,12 @@ constexpr FileOpMask kFailableFileOps =
 
 const char* FileOpName(FileOp op);
 
-class FaultyFileSystem final : public TFileSystem {
+class FaultyFileSystem final : public ForwardingFileSystem {
  public:
   // Produces count bytes of a scripted file, starting at offset, into buffer.
   using Generator = std::function<void(std::uint64_t offset, char* buffer, std::uint32_t count)>;
 
-  explicit FaultyFileSystem(TFileSystem& inner);
-  FaultyFileSystem();  // wraps PlatformFileSystem()
-  FaultyFileSystem(const FaultyFileSystem&) = delete;
-  FaultyFileSystem& operator=(const FaultyFileSystem&) = delete;
-  ~FaultyFileSystem() = default;
+  using ForwardingFileSystem::ForwardingFileSystem;
 
   // Fails call n, counted from now among the operations in mask (1: the next such call), by
   // returning false without making it; persistent: that call and every later one in mask.
@@ -102,7 +99,6 @@ class FaultyFileSystem final : public TFileSystem {
   bool Fails(FileOp op);
   bool Scripted() const { return !passes_.empty() || static_cast<bool>(generate_); }
 
-  TFileSystem& inner_;
   std::uint64_t calls_[static_cast<unsigned>(FileOp::kCount)] = {};
   FileOpMask failMask_ = 0;
   std::uint64_t failAt_ = 0;  // 0: fail nothing

@@ -19,6 +19,7 @@
 #include "tests/support/allowed_results.h"
 #include "tests/support/counting_allocator.h"
 #include "tests/support/faulty_file_system.h"
+#include "tests/support/forwarding_file_system.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -117,40 +118,10 @@ std::size_t LineEnds(const std::string& bytes) {
 // The platform's file layer without its two durability calls. A durable flush takes milliseconds;
 // the allocation campaigns save thousands of times and are about memory, not about the disk (the
 // file-fault tests make the real calls).
-class NoSyncFiles final : public TFileSystem {
+class NoSyncFiles final : public dbtest::ForwardingFileSystem {
  public:
-  bool FileExists(const char* path) noexcept override { return Inner().FileExists(path); }
-  bool OpenForReading(const char* path, TFileHandle* file) noexcept override {
-    return Inner().OpenForReading(path, file);
-  }
-  bool GetSize(TFileHandle file, std::uint64_t* size) noexcept override {
-    return Inner().GetSize(file, size);
-  }
-  bool Read(TFileHandle file, void* buffer, std::uint32_t size,
-            std::uint32_t* got) noexcept override {
-    return Inner().Read(file, buffer, size, got);
-  }
-  bool Rewind(TFileHandle file) noexcept override { return Inner().Rewind(file); }
-  void Close(TFileHandle file) noexcept override { Inner().Close(file); }
-  bool OpenTarget(const char* path, TSaveTarget* target) noexcept override {
-    return Inner().OpenTarget(path, target);
-  }
-  bool CreateTemporary(TSaveTarget* target) noexcept override {
-    return Inner().CreateTemporary(target);
-  }
-  bool Write(TSaveTarget* target, const void* data, std::uint32_t size) noexcept override {
-    return Inner().Write(target, data, size);
-  }
   bool Flush(TSaveTarget* /*target*/) noexcept override { return true; }
-  bool CloseTemporary(TSaveTarget* target) noexcept override {
-    return Inner().CloseTemporary(target);
-  }
-  bool Replace(TSaveTarget* target) noexcept override { return Inner().Replace(target); }
   bool SyncDirectory(TSaveTarget* /*target*/) noexcept override { return true; }
-  void EndSave(TSaveTarget* target) noexcept override { Inner().EndSave(target); }
-
- private:
-  static TFileSystem& Inner() { return PlatformFileSystem(); }
 };
 
 // ---- The table as the host sees it -------------------------------------------------------------
