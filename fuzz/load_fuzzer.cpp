@@ -30,10 +30,10 @@
 #include <vector>
 
 #include "fuzz/format_model.h"
-#include "fuzz/fuzz_allocator.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/file_system.h"
 #include "table/datenbank_table.h"
+#include "tests/support/faulty_allocator.h"
 
 namespace {
 
@@ -240,13 +240,15 @@ std::size_t FirstDifference(const std::string& a, const std::string& b) {
   return i;
 }
 
-void Release(TFuzzAllocator& allocator, TDatenbank* db) {
+void Release(dbtest::FaultyAllocator& allocator, TDatenbank* db) {
   FUZZ_CHECK(db->CloseTable() == 1, "CloseTable did not answer 1");
   FUZZ_CHECK(db->FreeFileName() == 1, "FreeFileName did not answer 1");
   CheckInvariants(db, "CloseTable");
   FUZZ_CHECK(allocator.Live() == 1, "%llu blocks live after CloseTable and FreeFileName, not 1",
              static_cast<unsigned long long>(allocator.Live()));
   allocator.Release(db);  // the object's own block; the interface never gives it back
+  FUZZ_CHECK(allocator.BadReleases() == 0, "%llu releases matched no block handed out",
+             static_cast<unsigned long long>(allocator.BadReleases()));
 }
 
 }  // namespace
@@ -272,7 +274,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The save replaces an existing file, here one that may be longer than the new content.
   WriteWholeFile(output, file.data(), file.size());
 
-  TFuzzAllocator allocator;
+  dbtest::FaultyAllocator allocator;
   const TModuleEnv env{&allocator, &PlatformFileSystem(), blockSize};
   auto* db = static_cast<TDatenbank*>(NewTableObject(env));
   FUZZ_CHECK(db != nullptr, "NewTableObject failed");

@@ -4,13 +4,13 @@
 #include <functional>
 #include <string>
 
-#include "tests/support/counting_allocator.h"
+#include "tests/support/faulty_allocator.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-using dbtest::CountingAllocator;
 using dbtest::Dump;
+using dbtest::FaultyAllocator;
 using dbtest::ScopedTable;
 using dbtest::TempDir;
 
@@ -22,7 +22,7 @@ struct Attempt {
 
 using Step = std::function<void(TDatenbank*)>;
 using Act = std::function<int(TDatenbank*)>;
-using Check = std::function<void(TDatenbank*, const CountingAllocator&, const Attempt&)>;
+using Check = std::function<void(TDatenbank*, const FaultyAllocator&, const Attempt&)>;
 
 // Fails allocation n of act for n = 1, 2, ... until act runs without reaching allocation n.
 // Returns how many allocations act makes.
@@ -30,7 +30,7 @@ std::uint64_t EveryAllocationFails(bool persistent, const Step& setup, const Act
                                    const Check& check) {
   for (std::uint64_t n = 1; n < 1000; ++n) {
     SCOPED_TRACE("allocation " + std::to_string(n) + (persistent ? " and after" : " alone"));
-    CountingAllocator memory;
+    FaultyAllocator memory;
     bool injected = false;
     {
       ScopedTable db(dbtest::MakeEnv(&memory));
@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, AllocFailureTest, ::testing::Values(false, true)
 
 TEST_P(AllocFailureTest, Factory) {
   for (std::uint64_t n = 1; n <= 2; ++n) {
-    CountingAllocator memory;
+    FaultyAllocator memory;
     memory.FailAt(n, persistent());
     TMainDB* db = NewTableObject(dbtest::MakeEnv(&memory));
     EXPECT_EQ(db == nullptr, n == 1);
@@ -88,7 +88,7 @@ TEST_P(AllocFailureTest, Factory) {
     }
   }
   // The next try after a failure makes a working object.
-  CountingAllocator memory;
+  FaultyAllocator memory;
   memory.FailAt(1, false);
   EXPECT_EQ(NewTableObject(dbtest::MakeEnv(&memory)), nullptr);
   ScopedTable db(dbtest::MakeEnv(&memory));
@@ -102,7 +102,7 @@ TEST_P(AllocFailureTest, SetFileName) {
     const std::uint64_t made = EveryAllocationFails(
         persistent(), [](TDatenbank* db) { db->SetFileName("old name"); },
         [own](TDatenbank* db) { return db->SetFileName(own ? db->GetFileName() : "a new name"); },
-        [own](TDatenbank* db, const CountingAllocator& memory, const Attempt& a) {
+        [own](TDatenbank* db, const FaultyAllocator& memory, const Attempt& a) {
           if (a.failed != 0) {
             // No name is left, the old one included, and its block is gone.
             EXPECT_EQ(a.result, 0);
@@ -157,7 +157,7 @@ TEST_P(AllocFailureTest, LoadFile) {
     const std::uint64_t made = EveryAllocationFails(
         persistent(), Prepare(start, dir_),
         [&](TDatenbank* db) { return LoadOrAppend(db, false, &fieldCount, &same); },
-        [&](TDatenbank* db, const CountingAllocator& memory, const Attempt& a) {
+        [&](TDatenbank* db, const FaultyAllocator& memory, const Attempt& a) {
           EXPECT_EQ(fieldCount, 3);
           EXPECT_EQ(same, 0);
           if (a.failed == 0) {
@@ -185,7 +185,7 @@ TEST_P(AllocFailureTest, AppendFile) {
     const std::uint64_t made = EveryAllocationFails(
         persistent(), Prepare(start, dir_),
         [&](TDatenbank* db) { return LoadOrAppend(db, true, &fieldCount, &same); },
-        [&](TDatenbank* db, const CountingAllocator& memory, const Attempt& a) {
+        [&](TDatenbank* db, const FaultyAllocator& memory, const Attempt& a) {
           EXPECT_EQ(fieldCount, 3);
           EXPECT_EQ(same, 0);
           EXPECT_EQ(db->GetFieldCount(), 3);
@@ -217,7 +217,7 @@ TEST_P(AllocFailureTest, SetField) {
           db->SetField(0, "old");
         },
         [index](TDatenbank* db) { return db->SetField(index, "new text"); },
-        [index](TDatenbank* db, const CountingAllocator& memory, const Attempt& a) {
+        [index](TDatenbank* db, const FaultyAllocator& memory, const Attempt& a) {
           const std::string unchanged = index == 0 ? "old" : "<absent>";
           EXPECT_EQ(a.result, a.failed != 0 ? dbErrOutOfMemory : dbOK);
           EXPECT_EQ(dbtest::Field(db, index), a.failed != 0 ? unchanged : "new text");
@@ -239,7 +239,7 @@ TEST_P(AllocFailureTest, AddRecord) {
         db->FirstRecord();
       },
       [](TDatenbank* db) { return db->AddRecord(); },
-      [](TDatenbank* db, const CountingAllocator& memory, const Attempt& a) {
+      [](TDatenbank* db, const FaultyAllocator& memory, const Attempt& a) {
         EXPECT_EQ(a.result, a.failed != 0 ? dbErrOutOfMemory : 3);
         EXPECT_EQ(db->GetRecordCount(), a.failed != 0 ? 2 : 3);
         EXPECT_EQ(db->GetRecordIndex(), a.failed != 0 ? 1 : 3);
@@ -269,7 +269,7 @@ TEST_P(AllocFailureTest, SaveFileStillWritesEveryByte) {
         db->FirstRecord();
       },
       [](TDatenbank* db) { return db->SaveFile(); },
-      [&](TDatenbank* db, const CountingAllocator& memory, const Attempt& a) {
+      [&](TDatenbank* db, const FaultyAllocator& memory, const Attempt& a) {
         EXPECT_EQ(a.result, 300);
         EXPECT_EQ(dbtest::ReadBytes(dir_.File("out.csv")), expected);
         EXPECT_EQ(dir_.Entries(), std::vector<std::string>{"out.csv"});
@@ -310,7 +310,7 @@ TEST_P(AllocFailureTest, LoadingAcrossChunks) {
           [&](TDatenbank* db) {
             return append ? db->AppendFile(nullptr, 0, nullptr) : db->LoadFile(nullptr, 0, nullptr);
           },
-          [&](TDatenbank* db, const CountingAllocator& memory, const Attempt& a) {
+          [&](TDatenbank* db, const FaultyAllocator& memory, const Attempt& a) {
             if (a.failed == 0) {
               EXPECT_EQ(a.result, 20002);
               EXPECT_EQ(Dump(db), dump);

@@ -2,7 +2,7 @@
 // every failure leaves the table as it was.
 #include <string>
 
-#include "tests/support/counting_allocator.h"
+#include "tests/support/faulty_allocator.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -199,7 +199,7 @@ TEST(AppendTest, OutOfMemoryAfterRecordsWereLinkedKeepsTheTable) {
   TempDir dir;
   std::uint64_t allocations = 0;
   for (const bool fail : {false, true}) {
-    dbtest::CountingAllocator memory;
+    dbtest::FaultyAllocator memory;
     ScopedTable db(dbtest::MakeEnv(&memory));
     LoadAB(db.get(), dir);
     db->FirstRecord();

@@ -17,15 +17,15 @@
 #include <vector>
 
 #include "tests/support/allowed_results.h"
-#include "tests/support/counting_allocator.h"
+#include "tests/support/faulty_allocator.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/forwarding_file_system.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-using dbtest::CountingAllocator;
 using dbtest::Dump;
+using dbtest::FaultyAllocator;
 using dbtest::FaultyFileSystem;
 using dbtest::FileOp;
 using dbtest::ScopedTable;
@@ -138,7 +138,7 @@ struct Shot {
   std::string content;  // every record; only where the cursor can be put back afterwards
 };
 
-Shot Take(TMainDB* db, const CountingAllocator& memory, bool withContent) {
+Shot Take(TMainDB* db, const FaultyAllocator& memory, bool withContent) {
   Shot s;
   s.live = memory.Live();
   s.named = db->GetFileName() != nullptr;
@@ -233,7 +233,7 @@ struct Baseline {
   std::uint64_t Points() const { return after.empty() ? factory : after.back(); }
 };
 
-void ExpectFailureHandled(TMainDB* db, const CountingAllocator& memory, const Scenario& sc,
+void ExpectFailureHandled(TMainDB* db, const FaultyAllocator& memory, const Scenario& sc,
                           const Call& call, int result, const Shot& before) {
   SCOPED_TRACE(std::string("failed in ") + NameOf(call.op));
   const Shot after = Take(db, memory, sc.checkEveryCall);
@@ -333,7 +333,7 @@ bool RunSession(const Scenario& sc, const Baseline* base, std::uint64_t n, bool 
   std::error_code ignored;
   std::filesystem::remove(sc.out, ignored);
   std::filesystem::remove(sc.scratch, ignored);
-  CountingAllocator memory;
+  FaultyAllocator memory;
   NoSyncFiles files;
   memory.FailAt(n, persistent);
   bool injected = false;
@@ -641,7 +641,7 @@ bool RunFileSession(const TempDir& dir, const FileSetup& setup, const std::strin
   SCOPED_TRACE(std::string(setup.name) + ", file-layer call " + std::to_string(n) +
                (persistent ? " and every later one" : " alone"));
   dbtest::WriteBytes(dir.File("out.csv"), kOldOut);
-  CountingAllocator memory;
+  FaultyAllocator memory;
   bool injected = false;
   {
     ScopedTable db(dbtest::MakeEnv(&memory, files, setup.block));
@@ -739,6 +739,7 @@ bool RunFileSession(const TempDir& dir, const FileSetup& setup, const std::strin
     EXPECT_EQ(memory.Live(), 1U) << "blocks held besides the object";
   }
   EXPECT_EQ(memory.Live(), 0U);
+  EXPECT_EQ(memory.BadReleases(), 0U);
   return injected;
 }
 

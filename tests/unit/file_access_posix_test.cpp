@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/counting_allocator.h"
+#include "tests/support/faulty_allocator.h"
 #include "tests/support/test_support.h"
 
 namespace {

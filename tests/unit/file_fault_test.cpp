@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/counting_allocator.h"
+#include "tests/support/faulty_allocator.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/test_support.h"
 
@@ -22,8 +22,8 @@
 
 namespace {
 
-using dbtest::CountingAllocator;
 using dbtest::Dump;
+using dbtest::FaultyAllocator;
 using dbtest::FaultyFileSystem;
 using dbtest::FileOp;
 using dbtest::ScopedTable;
@@ -88,7 +88,7 @@ void LoaderFaults(bool append) {
       SCOPED_TRACE("call " + std::to_string(n));
       TempDir dir;
       FaultyFileSystem files;
-      CountingAllocator memory;
+      FaultyAllocator memory;
       ScopedTable db(dbtest::MakeEnv(&memory, &files, setup.block));
       Prepare(db.get(), dir, setup.start);
       const std::size_t liveBefore = memory.Live();
@@ -134,6 +134,7 @@ void LoaderFaults(bool append) {
       db->CloseTable();
       db->FreeFileName();
       EXPECT_EQ(memory.Live(), 1U);
+      EXPECT_EQ(memory.BadReleases(), 0U);
     }
     const std::set<std::pair<FileOp, int>> every = {
         {FileOp::kFileExists, 0}, {FileOp::kOpenForReading, 0}, {FileOp::kGetSize, 0},
@@ -172,7 +173,7 @@ TEST(FileFaultTest, SaveFile) {
       SCOPED_TRACE("call " + std::to_string(n));
       TempDir dir;
       FaultyFileSystem files;
-      CountingAllocator memory;
+      FaultyAllocator memory;
       ScopedTable db(dbtest::MakeEnv(&memory, &files));
       const std::string target = dir.File("out.csv");
       if (setup.targetExists) {
@@ -284,7 +285,7 @@ TEST(FileFaultTest, FileChangedBetweenThePasses) {
     for (const bool append : {false, true}) {
       SCOPED_TRACE(append ? "AppendFile" : "LoadFile");
       FaultyFileSystem files;
-      CountingAllocator memory;
+      FaultyAllocator memory;
       ScopedTable db(dbtest::MakeEnv(&memory, &files, 3));
       db->NewTable(c.fieldCount);
       db->AddRecord();
@@ -365,7 +366,7 @@ TEST(FileFaultTest, CountsBeyondThe32BitRangeAreRefused) {
     }
 #endif
     FaultyFileSystem files;
-    CountingAllocator memory;
+    FaultyAllocator memory;
     ScopedTable db(dbtest::MakeEnv(&memory, &files));
     db->NewTable(5);
     db->SetFileName(dir.File("in.csv").c_str());

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/counting_allocator.h"
+#include "tests/support/faulty_allocator.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -237,13 +237,13 @@ TEST(LoaderTest, SettingsAreCheckedInOrderAndTouchNothing) {
 
 TEST(LoaderTest, LoadReplacesLoadedTable) {
   TempDir dir;
-  dbtest::CountingAllocator fresh;
+  dbtest::FaultyAllocator fresh;
   {
     ScopedTable db(dbtest::MakeEnv(&fresh));
     UseFile(db.get(), dir, "b1\nb2\n", ';', "b.csv");
     ASSERT_EQ(Load(db.get()).result, 2);
   }
-  dbtest::CountingAllocator memory;
+  dbtest::FaultyAllocator memory;
   ScopedTable db(dbtest::MakeEnv(&memory));
   UseFile(db.get(), dir, "a1;x\na2;y\na3;z\n", ';', "a.csv");
   ASSERT_EQ(Load(db.get()).result, 3);

@@ -3,12 +3,12 @@
 // table edited for a long time holds what its records need, not what they once needed.
 #include <string>
 
-#include "tests/support/counting_allocator.h"
+#include "tests/support/faulty_allocator.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-using dbtest::CountingAllocator;
+using dbtest::FaultyAllocator;
 using dbtest::ScopedTable;
 using dbtest::TempDir;
 
@@ -22,7 +22,7 @@ std::string ManyLines(int count) {
 
 TEST(RecordMemoryTest, DeletingRecordsGivesTheirChunksBack) {
   TempDir dir;
-  CountingAllocator memory;
+  FaultyAllocator memory;
   ScopedTable db(dbtest::MakeEnv(&memory));
   ASSERT_EQ(dbtest::LoadBytes(db.get(), dir, ManyLines(100000)), 100000);
   const std::size_t loaded = memory.Live();
@@ -37,12 +37,13 @@ TEST(RecordMemoryTest, DeletingRecordsGivesTheirChunksBack) {
   EXPECT_EQ(dbtest::Field(db.get(), 0), "record 99999");
   EXPECT_EQ(db->DeleteRecord(), 0);
   EXPECT_EQ(memory.Live(), 2U);
+  EXPECT_EQ(memory.BadReleases(), 0U);
   EXPECT_INVARIANTS(db.get());
 }
 
 TEST(RecordMemoryTest, ReplacedAndAddedTextsAreReleased) {
   TempDir dir;
-  CountingAllocator memory;
+  FaultyAllocator memory;
   ScopedTable db(dbtest::MakeEnv(&memory));
   ASSERT_EQ(dbtest::LoadBytes(db.get(), dir, ManyLines(1000)), 1000);
   const std::size_t loaded = memory.Live();
@@ -69,11 +70,12 @@ TEST(RecordMemoryTest, ReplacedAndAddedTextsAreReleased) {
   ASSERT_EQ(db->SetField(1, "added"), dbOK);
   db->CloseTable();
   EXPECT_EQ(memory.Live(), 2U);  // the object and its file name
+  EXPECT_EQ(memory.BadReleases(), 0U);
 }
 
 TEST(RecordMemoryTest, AppendedRecordsJoinTheTablesMemory) {
   TempDir dir;
-  CountingAllocator memory;
+  FaultyAllocator memory;
   ScopedTable db(dbtest::MakeEnv(&memory));
   ASSERT_EQ(dbtest::LoadBytes(db.get(), dir, ManyLines(50000)), 50000);
   ASSERT_EQ(db->AppendFile(nullptr, 0, nullptr), 50000);
@@ -82,6 +84,43 @@ TEST(RecordMemoryTest, AppendedRecordsJoinTheTablesMemory) {
   EXPECT_INVARIANTS(db.get());
   db->CloseTable();
   EXPECT_EQ(memory.Live(), 2U);
+  EXPECT_EQ(memory.BadReleases(), 0U);
+}
+
+// The tests above and the fault campaigns rely on the allocator they count with: attempts of
+// both kinds counted from FailAt on, and every release that matches no block reported, never
+// passed on to the heap.
+TEST(FaultyAllocatorTest, CountsAttemptsFromFailAtAndReportsMismatchedReleases) {
+  FaultyAllocator memory;
+  void* small = memory.Allocate(8);
+  memory.FailAt(2, false);
+  void* large = memory.AllocateLarge(100);
+  EXPECT_EQ(memory.AllocateLarge(100), nullptr);
+  void* zero = memory.Allocate(0);
+  ASSERT_TRUE(small != nullptr && large != nullptr && zero != nullptr);
+  memory.FailAt(1, true);
+  EXPECT_EQ(memory.Allocate(1), nullptr);
+  EXPECT_EQ(memory.AllocateLarge(1), nullptr);
+  EXPECT_EQ(memory.Failures(), 2U);
+  EXPECT_EQ(memory.Live(), 3U);
+  EXPECT_EQ(memory.LiveLarge(), 1U);
+
+  int foreign = 0;
+  memory.Release(&foreign);
+  memory.Release(large);           // a large block needs ReleaseLarge
+  memory.ReleaseLarge(small, 8);   // and a small one Release
+  memory.ReleaseLarge(large, 99);  // with the size it was asked for
+  EXPECT_EQ(memory.BadReleases(), 4U);
+  EXPECT_EQ(memory.Live(), 3U);
+  memory.ReleaseLarge(large, 100);
+  memory.Release(small);
+  memory.Release(zero);
+  memory.Release(small);  // taken back already
+  memory.Release(nullptr);
+  memory.ReleaseLarge(nullptr, 5);
+  EXPECT_EQ(memory.BadReleases(), 5U);
+  EXPECT_EQ(memory.Live(), 0U);
+  EXPECT_EQ(memory.LiveLarge(), 0U);
 }
 
 }  // namespace

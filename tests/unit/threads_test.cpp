@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/counting_allocator.h"
+#include "tests/support/faulty_allocator.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -91,7 +91,7 @@ void Work(Worker& w, int iterations, const std::atomic<bool>& go) {
   const std::string extraPath = w.File("extra.csv");
   const std::string outPath = w.File("out.csv");
 
-  dbtest::CountingAllocator memory;
+  dbtest::FaultyAllocator memory;
   while (!go.load()) {
     std::this_thread::yield();
   }

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/counting_allocator.h"
+#include "tests/support/faulty_allocator.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -232,7 +232,7 @@ TEST(WriterTest, ChecksInOrderTouchNoFile) {
 TEST(WriterTest, SmallWriteBufferGivesTheSameBytes) {
   // Without memory for its large buffer the writer falls back to small writes.
   TempDir dir;
-  dbtest::CountingAllocator memory;
+  dbtest::FaultyAllocator memory;
   ScopedTable db(dbtest::MakeEnv(&memory));
   Target(db.get(), dir);
   db->NewTable(2);
