@@ -424,39 +424,35 @@ bool RunSession(const Scenario& sc, const Baseline* base, std::uint64_t n, bool 
   return injected;
 }
 
-struct CampaignFigures {
-  std::uint64_t points = 0;
-  std::uint64_t transientRuns = 0;
-  std::uint64_t persistentRuns = 0;
-};
-
-// Fails every allocation point of the session in turn, alone and from it on. Every point is
-// taken in both modes: the 1,000-record session runs in about 4 s here.
-CampaignFigures AllocationCampaign(const Scenario& sc) {
-  CampaignFigures figures;
+// Fails every allocation point of the session in turn, alone and from it on, however many the
+// session makes: a run without a failure finds them, and the run after the last point must get
+// through without one. Every point is taken in both modes: the 1,000-record session runs in about
+// 4 s here. The figures are printed and recorded, not asserted.
+void AllocationCampaign(const Scenario& sc) {
   Baseline base;
   EXPECT_FALSE(RunSession(sc, nullptr, 0, false, &base));
-  figures.points = base.Points();
+  const std::uint64_t points = base.Points();
+  EXPECT_GT(points, 0U) << "the session allocated nothing";
   if (::testing::Test::HasFailure()) {
-    return figures;
+    return;
   }
+  std::uint64_t runs[2] = {0, 0};  // transient, persistent
   for (const bool persistent : {false, true}) {
     for (std::uint64_t n = 1;; ++n) {
       const bool injected = RunSession(sc, &base, n, persistent, nullptr);
-      (persistent ? figures.persistentRuns : figures.transientRuns) += injected ? 1 : 0;
-      EXPECT_EQ(injected, n <= figures.points) << "allocation " << n;
+      EXPECT_EQ(injected, n <= points) << "allocation " << n;
       if (!injected || ::testing::Test::HasFailure()) {
         break;
       }
+      ++runs[persistent ? 1 : 0];
     }
   }
   std::printf(
       "[ campaign ] %s: %llu allocation points; %llu runs failing one of them, %llu "
       "failing every allocation from one of them on\n",
-      sc.name, static_cast<unsigned long long>(figures.points),
-      static_cast<unsigned long long>(figures.transientRuns),
-      static_cast<unsigned long long>(figures.persistentRuns));
-  return figures;
+      sc.name, static_cast<unsigned long long>(points), static_cast<unsigned long long>(runs[0]),
+      static_cast<unsigned long long>(runs[1]));
+  ::testing::Test::RecordProperty("allocation_points", static_cast<int>(points));
 }
 
 Call Plain(Slot op, std::function<int(TMainDB*)> run, int result) {
@@ -559,13 +555,7 @@ TEST(CampaignTest, LoadEditAppendSaveFailsEveryAllocation) {
           kSaveFile, [](TMainDB* db) { return db->SaveFile(); }, 60, Rule::kSaveComplete),
   };
   const std::string loaded = dbtest::ReadBytes(dir.File("in.csv"));
-  const CampaignFigures figures = AllocationCampaign(sc);
-  // Factory 1, names 3, the chunk that takes the loaded file's records and texts, 5 texts set,
-  // an added record (node and fields in one block), the appended file's chunk, the write buffer.
-  EXPECT_EQ(figures.points, 1U + 3 + 1 + 5 + 1 + 1 + 1);
-  EXPECT_EQ(figures.transientRuns, figures.points);
-  EXPECT_EQ(figures.persistentRuns, figures.points);
-  ::testing::Test::RecordProperty("allocation_points", static_cast<int>(figures.points));
+  AllocationCampaign(sc);
   // The inputs were only read.
   EXPECT_EQ(dbtest::ReadBytes(dir.File("in.csv")), loaded);
   EXPECT_EQ(dbtest::ReadBytes(dir.File("second.csv")), appended);
@@ -594,12 +584,7 @@ TEST(CampaignTest, NewTableOfThousandRecordsFailsEveryAllocation) {
   }
   sc.calls.push_back(Allocating(
       kSaveFile, [](TMainDB* db) { return db->SaveFile(); }, kRecords, Rule::kSaveComplete));
-  const CampaignFigures figures = AllocationCampaign(sc);
-  // Factory, name, then per record its block (node and fields) and two texts, the write buffer.
-  EXPECT_EQ(figures.points, 1U + 1 + 3U * kRecords + 1);
-  EXPECT_EQ(figures.transientRuns, figures.points);
-  EXPECT_EQ(figures.persistentRuns, figures.points);
-  ::testing::Test::RecordProperty("allocation_points", static_cast<int>(figures.points));
+  AllocationCampaign(sc);
 }
 
 // ---- The file-layer campaign -------------------------------------------------------------------
@@ -773,10 +758,6 @@ TEST(CampaignTest, FileLayerFailsEveryCallOfLoadAppendSave) {
           perCall += std::string(perCall.empty() ? "" : ", ") + dbtest::FileOpName(fileOp) + " " +
                      std::to_string(files.Calls(fileOp));
         }
-      }
-      if (setup.bigField > 0) {
-        EXPECT_GT(files.Calls(FileOp::kWrite), 1U);
-        EXPECT_GT(files.Calls(FileOp::kRead), 4U);
       }
     }
     for (const bool persistent : {false, true}) {

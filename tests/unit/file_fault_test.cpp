@@ -156,7 +156,7 @@ TEST(FileFaultTest, SaveFile) {
     const char* name;
     bool targetExists;
     bool persistent;
-    bool smallBuffer;  // the large write buffer cannot be had: many small writes
+    bool smallBuffer;  // no memory during the save: the writer does without its buffer
   };
   const SaveSetup setups[] = {
       {"existing, transient", true, false, false},
@@ -166,7 +166,6 @@ TEST(FileFaultTest, SaveFile) {
   };
   for (const SaveSetup& setup : setups) {
     SCOPED_TRACE(setup.name);
-    std::uint64_t writes = 0;
     std::set<FileOp> failed;
     for (std::uint64_t n = 1;; ++n) {
       ASSERT_LT(n, 500U) << "the operation never got through";
@@ -194,7 +193,6 @@ TEST(FileFaultTest, SaveFile) {
 
       memory.FailAt(setup.smallBuffer ? 1 : 0, true);
       files.FailAt(n, setup.persistent);
-      const std::uint64_t writesBefore = files.Calls(FileOp::kWrite);
       const int result = db->SaveFile();
       const bool injected = files.Failures() > 0;
       files.Heal();
@@ -207,7 +205,6 @@ TEST(FileFaultTest, SaveFile) {
         EXPECT_EQ(result, 60);
         EXPECT_EQ(dbtest::ReadBytes(target), expected);
         EXPECT_EQ(dir.Entries(), onlyTarget);
-        writes = files.Calls(FileOp::kWrite) - writesBefore;
         break;
       }
       const FileOp op = files.FirstFailure();
@@ -235,7 +232,6 @@ TEST(FileFaultTest, SaveFile) {
       EXPECT_EQ(dir.Entries(), onlyTarget);
       EXPECT_EQ(db->GetRecordIndex(), 2);
     }
-    EXPECT_EQ(writes > 1, setup.smallBuffer);
     const std::set<FileOp> every = {
         FileOp::kOpenTarget,     FileOp::kCreateTemporary, FileOp::kWrite,        FileOp::kFlush,
         FileOp::kCloseTemporary, FileOp::kReplace,         FileOp::kSyncDirectory};
