@@ -12,7 +12,7 @@
 //              with the model (see the Op functions). At most kMaxOperations operations run.
 //
 // After every call: the record-list invariants hold; the result is one the operation documents
-// (dbtest::kAllowedResults); it is exactly the model's; flag results are 0 or 1; the record count,
+// (dbtest::AllowedFor); it is exactly the model's; flag results are 0 or 1; the record count,
 // field count, cursor, delimiter and file name agree with the model. An allocation that fails
 // inside a call must make that call report it (dbErrOutOfMemory, or false from SetFileName) and
 // leave the state the documentation gives. At the end the table is closed and its file name
@@ -61,7 +61,7 @@ std::int64_t Cells(std::int64_t records, int fieldCount) {
 
 // Slot 0 returns a pointer and slot 4 a character; both are checked against the model only.
 const char* NameOf(int slot) {
-  return dbtest::kAllowedResults[slot].name;
+  return dbtest::AllowedFor(slot).name;
 }
 
 // DATENBANK_FUZZ_TRACE=1 prints every call and its result, to follow a reproducer.

@@ -64,67 +64,62 @@ struct AllowedResults {
   int withoutMemory;
 };
 
-namespace allowed {
-constexpr int kAny = INT_MAX;
-constexpr std::uint32_t kLoadCodes = CodeBit(dbErrFileNotFound) | CodeBit(dbErrFileAccess) |
-                                     CodeBit(dbErrNoFileName) | CodeBit(dbErrFieldCount) |
-                                     CodeBit(dbErrNoDelimiter) | CodeBit(dbErrOutOfMemory) |
-                                     CodeBit(dbErrIntegrity);
-constexpr std::uint32_t kClosedOrEmpty = CodeBit(dbErrNotOpen) | CodeBit(dbErrNoRecords);
-constexpr std::uint32_t kRecordCodes = kClosedOrEmpty | CodeBit(dbErrNoRecordSelected);
-}  // namespace allowed
-
-// Slot 0 returns a pointer and slot 4 a character: their ranges say nothing; hold them against
-// what was set.
-inline constexpr AllowedResults kAllowedResults[kSlotCount] = {
-    {"GetFileName", 0, 0, 0, allowed::kAny},
-    {"SetFileName", 0, 1, 0, 0},
-    {"FreeFileName", 1, 1, 0, allowed::kAny},
-    {"SetDelimiter", 1, 1, 0, allowed::kAny},
-    {"GetDelimiter", CHAR_MIN, CHAR_MAX, 0, allowed::kAny},
-    {"GetVersion", 1, 1, 0, allowed::kAny},
-    {"GetVersionTextLength", 13, 13, 0, allowed::kAny},
-    {"GetVersionText", 1, 1, 0, allowed::kAny},
-    // 0 (an empty file) needs no memory; records do.
-    {"LoadFile", 0, allowed::kAny, allowed::kLoadCodes, 0},
-    {"AppendFile", 0, allowed::kAny, allowed::kLoadCodes | CodeBit(dbErrNotOpen), 0},
-    {"CloseTable", 1, 1, 0, allowed::kAny},
-    {"GetField", 0, allowed::kAny,
-     allowed::kRecordCodes | CodeBit(dbErrNoSuchField) | CodeBit(dbErrFieldEmpty), allowed::kAny},
-    {"GetErrorText", 0, allowed::kAny, CodeBit(dbErrUnknown), allowed::kAny},
-    {"NextRecord", 1, allowed::kAny, allowed::kClosedOrEmpty | CodeBit(dbErrNoSuchRecord),
-     allowed::kAny},
-    // Always the first record's position.
-    {"FirstRecord", 1, 1, allowed::kClosedOrEmpty, allowed::kAny},
-    {"LastRecord", 1, allowed::kAny, allowed::kClosedOrEmpty, allowed::kAny},
-    {"PriorRecord", 1, allowed::kAny, allowed::kClosedOrEmpty | CodeBit(dbErrNoSuchRecord),
-     allowed::kAny},
-    // The count as NewTable stored it, negative ones included; dbErrNotOpen is one of those.
-    {"GetFieldCount", INT_MIN, allowed::kAny, 0, allowed::kAny},
-    {"GetRecordIndex", 1, allowed::kAny, allowed::kRecordCodes, allowed::kAny},
-    // An open table without records counts 0; no open table has a count below 0.
-    {"GetRecordCount", 0, allowed::kAny, CodeBit(dbErrNotOpen), allowed::kAny},
-    {"GetModuleName", 0, allowed::kAny, 0, allowed::kAny},
-    {"GetCopyrightText", 0, allowed::kAny, 0, allowed::kAny},
-    {"GetMakerText", 0, allowed::kAny, 0, allowed::kAny},
-    {"GetDescription", 0, allowed::kAny, 0, allowed::kAny},
-    {"SetField", 0, 0,
-     allowed::kRecordCodes | CodeBit(dbErrNoSuchField) | CodeBit(dbErrOutOfMemory) |
-         CodeBit(dbErrUnknown),
-     -1},
-    // A save gets by without its buffer.
-    {"SaveFile", 0, allowed::kAny,
-     CodeBit(dbErrNotOpen) | CodeBit(dbErrNoFileName) | CodeBit(dbErrNoDelimiter) |
-         CodeBit(dbErrFileAccess) | CodeBit(dbErrWriteFailed),
-     allowed::kAny},
-    {"DeleteRecord", 0, allowed::kAny, allowed::kRecordCodes, allowed::kAny},
-    {"AddRecord", 1, allowed::kAny, CodeBit(dbErrNotOpen) | CodeBit(dbErrOutOfMemory), -1},
-    {"NewTable", 0, 0, 0, allowed::kAny},
-};
+// What slot may answer. Slot 0 returns a pointer and slot 4 a character: their ranges say
+// nothing; hold them against what was set.
+inline const AllowedResults& AllowedFor(int slot) {
+  constexpr int kAny = INT_MAX;
+  constexpr std::uint32_t kLoad = CodeBit(dbErrFileNotFound) | CodeBit(dbErrFileAccess) |
+                                  CodeBit(dbErrNoFileName) | CodeBit(dbErrFieldCount) |
+                                  CodeBit(dbErrNoDelimiter) | CodeBit(dbErrOutOfMemory) |
+                                  CodeBit(dbErrIntegrity);
+  constexpr std::uint32_t kClosedOrEmpty = CodeBit(dbErrNotOpen) | CodeBit(dbErrNoRecords);
+  constexpr std::uint32_t kRecord = kClosedOrEmpty | CodeBit(dbErrNoRecordSelected);
+  static constexpr AllowedResults kTable[kSlotCount] = {
+      {"GetFileName", 0, 0, 0, kAny},
+      {"SetFileName", 0, 1, 0, 0},
+      {"FreeFileName", 1, 1, 0, kAny},
+      {"SetDelimiter", 1, 1, 0, kAny},
+      {"GetDelimiter", CHAR_MIN, CHAR_MAX, 0, kAny},
+      {"GetVersion", 1, 1, 0, kAny},
+      {"GetVersionTextLength", 13, 13, 0, kAny},
+      {"GetVersionText", 1, 1, 0, kAny},
+      // 0 (an empty file) needs no memory; records do.
+      {"LoadFile", 0, kAny, kLoad, 0},
+      {"AppendFile", 0, kAny, kLoad | CodeBit(dbErrNotOpen), 0},
+      {"CloseTable", 1, 1, 0, kAny},
+      {"GetField", 0, kAny, kRecord | CodeBit(dbErrNoSuchField) | CodeBit(dbErrFieldEmpty), kAny},
+      {"GetErrorText", 0, kAny, CodeBit(dbErrUnknown), kAny},
+      {"NextRecord", 1, kAny, kClosedOrEmpty | CodeBit(dbErrNoSuchRecord), kAny},
+      // Always the first record's position.
+      {"FirstRecord", 1, 1, kClosedOrEmpty, kAny},
+      {"LastRecord", 1, kAny, kClosedOrEmpty, kAny},
+      {"PriorRecord", 1, kAny, kClosedOrEmpty | CodeBit(dbErrNoSuchRecord), kAny},
+      // The count as NewTable stored it, negative ones included; dbErrNotOpen is one of those.
+      {"GetFieldCount", INT_MIN, kAny, 0, kAny},
+      {"GetRecordIndex", 1, kAny, kRecord, kAny},
+      // An open table without records counts 0; no open table has a count below 0.
+      {"GetRecordCount", 0, kAny, CodeBit(dbErrNotOpen), kAny},
+      {"GetModuleName", 0, kAny, 0, kAny},
+      {"GetCopyrightText", 0, kAny, 0, kAny},
+      {"GetMakerText", 0, kAny, 0, kAny},
+      {"GetDescription", 0, kAny, 0, kAny},
+      {"SetField", 0, 0,
+       kRecord | CodeBit(dbErrNoSuchField) | CodeBit(dbErrOutOfMemory) | CodeBit(dbErrUnknown), -1},
+      // A save gets by without its buffer.
+      {"SaveFile", 0, kAny,
+       CodeBit(dbErrNotOpen) | CodeBit(dbErrNoFileName) | CodeBit(dbErrNoDelimiter) |
+           CodeBit(dbErrFileAccess) | CodeBit(dbErrWriteFailed),
+       kAny},
+      {"DeleteRecord", 0, kAny, kRecord, kAny},
+      {"AddRecord", 1, kAny, CodeBit(dbErrNotOpen) | CodeBit(dbErrOutOfMemory), -1},
+      {"NewTable", 0, 0, 0, kAny},
+  };
+  return kTable[slot];
+}
 
 // Whether slot documents result.
-constexpr bool Documented(int slot, int result) {
-  const AllowedResults& allowed = kAllowedResults[slot];
+inline bool Documented(int slot, int result) {
+  const AllowedResults& allowed = AllowedFor(slot);
   return (result >= allowed.low && result <= allowed.high) ||
          (result < 0 && result >= -31 && (allowed.codes & CodeBit(result)) != 0);
 }

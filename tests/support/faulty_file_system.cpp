@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "datenbank.h"
+
 namespace dbtest {
 
 const char* FileOpName(FileOp op) {
@@ -54,6 +56,28 @@ bool FaultyFileSystem::Fails(FileOp op) {
     firstFailurePass_ = pass_;
   }
   return true;
+}
+
+int FaultyFileSystem::LoaderResult() const {
+  return firstFailure_ == FileOp::kFileExists ? dbErrFileNotFound : dbErrFileAccess;
+}
+
+bool FaultyFileSystem::Measured() const {
+  return firstFailure_ == FileOp::kRewind ||
+         (firstFailure_ == FileOp::kRead && firstFailurePass_ > 0);
+}
+
+int FaultyFileSystem::SaveResult(int written) const {
+  switch (firstFailure_) {
+    case FileOp::kWrite:
+    case FileOp::kFlush:
+    case FileOp::kCloseTemporary:
+      return dbErrWriteFailed;
+    case FileOp::kSyncDirectory:
+      return written;
+    default:
+      return dbErrFileAccess;
+  }
 }
 
 void FaultyFileSystem::ServePasses(std::vector<std::string> passes) {

@@ -64,6 +64,16 @@ class FaultyFileSystem final : public ForwardingFileSystem {
   // rewound by then (0: the count pass of a loader, 1: its build pass).
   FileOp FirstFailure() const { return firstFailure_; }
   int FirstFailurePass() const { return firstFailurePass_; }
+  // What the first call failed since the last FailAt makes a loader answer: no file when the
+  // existence test failed, else an access failure. Measured(): the loader's count pass had got
+  // through by then (the rewind or a read of the build pass failed), so it wrote its
+  // out-parameters.
+  int LoaderResult() const;
+  bool Measured() const;
+  // What that failure makes SaveFile answer: a write failure from the first write to closing the
+  // temporary file, else an access failure; only the directory sync, which is best effort, leaves
+  // written, the answer without a failure.
+  int SaveResult(int written) const;
   // Files opened for reading and not closed again.
   int OpenFiles() const { return openFiles_; }
 

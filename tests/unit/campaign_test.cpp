@@ -37,14 +37,14 @@ using dbtest::Slot;
 using namespace dbtest::slots;  // the 29 slot names
 
 const char* NameOf(Slot slot) {
-  return dbtest::kAllowedResults[slot].name;
+  return dbtest::AllowedFor(slot).name;
 }
 
 void ExpectAnswer(Slot slot, int result, bool memoryGone) {
   if (!dbtest::Documented(slot, result)) {
     ADD_FAILURE() << NameOf(slot) << " answered " << result << ", which it never documents";
   }
-  if (memoryGone && result > dbtest::kAllowedResults[slot].withoutMemory) {
+  if (memoryGone && result > dbtest::AllowedFor(slot).withoutMemory) {
     ADD_FAILURE() << NameOf(slot) << " answered " << result
                   << " although no allocation could succeed";
   }
@@ -599,25 +599,6 @@ struct FileSetup {
 
 using FailedCall = std::pair<FileOp, int>;  // the call, and for a read the pass it was in
 
-// Expected answer of a loader whose file layer failed call op: the existence test failing means
-// no file, everything else is an access failure.
-int LoaderAnswer(FileOp op) {
-  return op == FileOp::kFileExists ? dbErrFileNotFound : dbErrFileAccess;
-}
-
-int SaveAnswer(FileOp op, int written) {
-  switch (op) {
-    case FileOp::kWrite:
-    case FileOp::kFlush:
-    case FileOp::kCloseTemporary:
-      return dbErrWriteFailed;
-    case FileOp::kSyncDirectory:
-      return written;  // best effort: the new content is in place already
-    default:
-      return dbErrFileAccess;
-  }
-}
-
 // One run of load, edit, append, save with file-layer call n failing (0: none). Adds the call
 // that failed to failed. Returns whether a call was failed.
 bool RunFileSession(const TempDir& dir, const FileSetup& setup, const std::string& expected,
@@ -687,23 +668,22 @@ bool RunFileSession(const TempDir& dir, const FileSetup& setup, const std::strin
       const int pass = files->FirstFailurePass();
       SCOPED_TRACE(std::string(name) + " met a failed " + dbtest::FileOpName(op));
       failed->emplace(op, op == FileOp::kRead ? pass : 0);
-      // A loader's count pass got through when the rewind or a read of the build pass failed.
-      const bool measured = op == FileOp::kRewind || (op == FileOp::kRead && pass > 0);
+      const bool measured = files->Measured();
       const Shot after = Take(t, memory, true);
       if (call.op == kLoadFile) {
-        EXPECT_EQ(result, LoaderAnswer(op));
+        EXPECT_EQ(result, files->LoaderResult());
         EXPECT_EQ(fieldCount, measured ? 4 : -99);
         EXPECT_EQ(same, measured ? 0 : 7);
         EXPECT_EQ(after.count, dbErrNotOpen);
         EXPECT_EQ(after.live, before.live);
       } else if (call.op == kAppendFile) {
-        EXPECT_EQ(result, LoaderAnswer(op));
+        EXPECT_EQ(result, files->LoaderResult());
         EXPECT_EQ(fieldCount, measured ? 4 : -99);
         EXPECT_EQ(same, measured ? 1 : 7);
         EXPECT_EQ(after.live, before.live);
         ExpectSameTable(before, after);
       } else if (call.op == kSaveFile) {
-        EXPECT_EQ(result, SaveAnswer(op, call.result));
+        EXPECT_EQ(result, files->SaveResult(call.result));
         EXPECT_EQ(after.live, before.live);
         ExpectSameTable(before, after);
       } else {
