@@ -12,22 +12,6 @@ FaultyAllocator::~FaultyAllocator() {
   }
 }
 
-void* FaultyAllocator::Allocate(std::size_t size) noexcept {
-  return Hand(size, false);
-}
-
-void FaultyAllocator::Release(void* block) noexcept {
-  TakeBack(block, 0, false);
-}
-
-void* FaultyAllocator::AllocateLarge(std::size_t size) noexcept {
-  return Hand(size, true);
-}
-
-void FaultyAllocator::ReleaseLarge(void* block, std::size_t size) noexcept {
-  TakeBack(block, size, true);
-}
-
 void FaultyAllocator::FailAt(std::uint64_t n, bool persistent) noexcept {
   attempts_ = 0;
   failures_ = 0;
@@ -59,7 +43,6 @@ void* FaultyAllocator::Hand(std::size_t size, bool large) noexcept {
     std::free(block);
     return nullptr;
   }
-  liveLarge_ += large ? 1 : 0;
   return block;
 }
 
@@ -73,7 +56,6 @@ void FaultyAllocator::TakeBack(void* block, std::size_t size, bool large) noexce
     ++badReleases_;
     return;
   }
-  liveLarge_ -= large ? 1 : 0;
   blocks_.erase(held);
   std::free(block);
 }

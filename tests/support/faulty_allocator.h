@@ -37,10 +37,12 @@ class FaultyAllocator final : public TAllocator {
   FaultyAllocator& operator=(const FaultyAllocator&) = delete;
   ~FaultyAllocator();
 
-  void* Allocate(std::size_t size) noexcept override;
-  void Release(void* block) noexcept override;
-  void* AllocateLarge(std::size_t size) noexcept override;
-  void ReleaseLarge(void* block, std::size_t size) noexcept override;
+  void* Allocate(std::size_t size) noexcept override { return Hand(size, false); }
+  void Release(void* block) noexcept override { TakeBack(block, 0, false); }
+  void* AllocateLarge(std::size_t size) noexcept override { return Hand(size, true); }
+  void ReleaseLarge(void* block, std::size_t size) noexcept override {
+    TakeBack(block, size, true);
+  }
 
   // Fails attempt n counted from now, or n and every later one; starts Attempts() and Failures()
   // again from 0.
@@ -48,9 +50,8 @@ class FaultyAllocator final : public TAllocator {
   // Fails nothing from now on and starts Attempts() again from 0; Failures() keeps its value.
   void Heal() noexcept;
 
-  // Blocks handed out and not taken back, of both kinds; of them, the large ones.
+  // Blocks of both kinds handed out and not taken back.
   std::size_t Live() const noexcept { return blocks_.size(); }
-  std::size_t LiveLarge() const noexcept { return liveLarge_; }
   // Attempts since the last FailAt or Heal, failed ones included.
   std::uint64_t Attempts() const noexcept { return attempts_; }
   // Attempts failed since the last FailAt.
@@ -67,7 +68,6 @@ class FaultyAllocator final : public TAllocator {
   void TakeBack(void* block, std::size_t size, bool large) noexcept;
 
   std::unordered_map<void*, Block> blocks_;
-  std::size_t liveLarge_ = 0;
   std::uint64_t attempts_ = 0;
   std::uint64_t failAt_ = 0;  // 0: fail nothing
   bool persistent_ = false;

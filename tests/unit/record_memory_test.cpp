@@ -87,42 +87,6 @@ TEST(RecordMemoryTest, AppendedRecordsJoinTheTablesMemory) {
   EXPECT_EQ(memory.BadReleases(), 0U);
 }
 
-// The tests above and the fault campaigns rely on the allocator they count with: attempts of
-// both kinds counted from FailAt on, and every release that matches no block reported, never
-// passed on to the heap.
-TEST(FaultyAllocatorTest, CountsAttemptsFromFailAtAndReportsMismatchedReleases) {
-  FaultyAllocator memory;
-  void* small = memory.Allocate(8);
-  memory.FailAt(2, false);
-  void* large = memory.AllocateLarge(100);
-  EXPECT_EQ(memory.AllocateLarge(100), nullptr);
-  void* zero = memory.Allocate(0);
-  ASSERT_TRUE(small != nullptr && large != nullptr && zero != nullptr);
-  memory.FailAt(1, true);
-  EXPECT_EQ(memory.Allocate(1), nullptr);
-  EXPECT_EQ(memory.AllocateLarge(1), nullptr);
-  EXPECT_EQ(memory.Failures(), 2U);
-  EXPECT_EQ(memory.Live(), 3U);
-  EXPECT_EQ(memory.LiveLarge(), 1U);
-
-  int foreign = 0;
-  memory.Release(&foreign);
-  memory.Release(large);           // a large block needs ReleaseLarge
-  memory.ReleaseLarge(small, 8);   // and a small one Release
-  memory.ReleaseLarge(large, 99);  // with the size it was asked for
-  EXPECT_EQ(memory.BadReleases(), 4U);
-  EXPECT_EQ(memory.Live(), 3U);
-  memory.ReleaseLarge(large, 100);
-  memory.Release(small);
-  memory.Release(zero);
-  memory.Release(small);  // taken back already
-  memory.Release(nullptr);
-  memory.ReleaseLarge(nullptr, 5);
-  EXPECT_EQ(memory.BadReleases(), 5U);
-  EXPECT_EQ(memory.Live(), 0U);
-  EXPECT_EQ(memory.LiveLarge(), 0U);
-}
-
 }  // namespace
 
 namespace {
