@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "primitives/byte_scan.h"
+#include "primitives/byte_scan_sse2.h"
 #include "primitives/fingerprint.h"
+#include "primitives/simd.h"
 
 namespace {
 
@@ -66,48 +68,57 @@ struct TCounter {
   }
 };
 
-void CountBlock(TCounter& counter, const unsigned char* p, const unsigned char* end,
-                unsigned char delimiter) noexcept {
-  TByteScan scan(kLineFeed, delimiter, delimiter);
-  while (end - p >= TByteScan::kWidth) {
-    std::uint32_t lineFeeds = 0;
-    std::uint32_t delimiters = 0;
-    scan.Masks(p, &lineFeeds, &delimiters);
-    const std::uint32_t ends = lineFeeds | delimiters;
-    if (ends == 0) {
-      counter.fieldLength += TByteScan::kWidth;
-      p += TByteScan::kWidth;
-#if defined(__SSE2__)
-      // Inside a long field, four widths a step.
-      while (end - p >= 4 * TByteScan::kWidth && !scan.AnyInFour(p)) {
-        counter.fieldLength += 4 * TByteScan::kWidth;
-        p += 4 * TByteScan::kWidth;
-      }
+// What the build pass carries from one block to the next.
+struct TBuildState {
+  int fieldCount;           // fields of every record
+  int lineCount;            // lines the count pass found
+  unsigned char delimiter;  // the field delimiter
+  int fieldIndex = 0;       // the field being read
+  bool lineEnded = false;   // the previous byte was a line feed: the next byte starts a record
+};
+
+}  // namespace
+
+// The passes' inner loops, once with each kernel set: the same source, distinct names.
+namespace portable {
+namespace {
+#include "engines/loader_passes.inc"
+}  // namespace
+}  // namespace portable
+
+#if DB_SSE2_VARIANT
+DB_SSE2_BEGIN
+namespace sse2 {
+namespace {
+#include "engines/loader_passes.inc"
+}  // namespace
+}  // namespace sse2
+DB_SSE2_END
 #endif
-      continue;
-    }
-    // Fields that begin and end within these bytes are shorter than kWidth: only the field that
-    // ends first and the one left open matter for the longest.
-    counter.EndField(TByteScan::FirstBit(ends) + 1);
-    while (lineFeeds != 0) {
-      const unsigned at = TByteScan::FirstBit(lineFeeds);
-      const std::uint32_t bit = std::uint32_t{1} << at;
-      counter.AddDelimiters(TByteScan::Count(delimiters & (bit - 1U)));
-      counter.EndLine();
-      if ((delimiters & bit) != 0) {
-        counter.AddDelimiters(1);  // the line feed is the delimiter too
-      }
-      delimiters &= ~((bit - 1U) | bit);
-      lineFeeds &= lineFeeds - 1U;
-    }
-    counter.AddDelimiters(TByteScan::Count(delimiters));
-    counter.fieldLength =
-        static_cast<std::int64_t>(TByteScan::kWidth - 1 - TByteScan::LastBit(ends));
-    p += TByteScan::kWidth;
+
+namespace {
+
+void CountBlock(TKernelSet kernels, TCounter& counter, const unsigned char* p,
+                const unsigned char* end, unsigned char delimiter) noexcept {
+#if DB_SSE2_VARIANT
+  if (kernels == TKernelSet::kSse2) {
+    sse2::CountBlock(counter, p, end, delimiter);
+    return;
   }
-  for (; p < end; ++p) {
-    counter.Byte(*p, delimiter);
+#endif
+  static_cast<void>(kernels);
+  portable::CountBlock(counter, p, end, delimiter);
+}
+
+int BuildBlock(TKernelSet kernels, TBuildState& state, TChunkWriter& writer,
+               const unsigned char* p, const unsigned char* end) noexcept {
+#if DB_SSE2_VARIANT
+  if (kernels == TKernelSet::kSse2) {
+    return sse2::BuildBlock(state, writer, p, end);
   }
+#endif
+  static_cast<void>(kernels);
+  return portable::BuildBlock(state, writer, p, end);
 }
 
 }  // namespace
@@ -170,7 +181,7 @@ int TFileLoader::Measure(bool* empty) noexcept {
     if (!FEnv.files->Read(FFile, block, FEnv.readBlockSize, &got)) {
       return dbErrFileAccess;
     }
-    CountBlock(counter, block, block + got, delimiter);
+    CountBlock(FEnv.kernels, counter, block, block + got, delimiter);
     fingerprint = Fingerprint(fingerprint, block, got);
     if (got > 0) {
       lastByte = block[got - 1];
@@ -210,49 +221,12 @@ int TFileLoader::PlaceFirstRecord(int fieldCount) noexcept {
   return recordBytes != 0 && FWriter.Begin(fieldCount, expected) ? dbOK : dbErrOutOfMemory;
 }
 
-bool TFileLoader::CopyFieldBytes(const TByteScan& scan, const unsigned char*& p,
-                                 const unsigned char* end) noexcept {
-#if defined(__SSE2__)
-  // Most fields are short: one look at sixteen bytes finds their end and one store copies them.
-  // The bytes stored past the text land in the room FieldRoom gives after it.
-  if (end - p >= TByteScan::kWidth) {
-    const std::uint32_t hits = scan.Hits(p);
-    if (hits != 0) {
-      const std::size_t run = TByteScan::FirstBit(hits);
-      char* out = FWriter.FieldRoom(run);
-      if (out == nullptr) {
-        return false;
-      }
-      std::memcpy(out, p, TByteScan::kWidth);
-      FWriter.Wrote(run);
-      p += run;
-      return true;
-    }
-  }
-#endif
-  const unsigned char* special = scan.Find(p, end);
-  const auto run = static_cast<std::size_t>(special - p);
-  if (run > 0) {
-    char* out = FWriter.FieldRoom(run);
-    if (out == nullptr) {
-      return false;
-    }
-    std::memcpy(out, p, run);
-    FWriter.Wrote(run);
-  }
-  p = special;
-  return true;
-}
-
 int TFileLoader::Build() noexcept {
   if (!FEnv.files->Rewind(FFile)) {
     FWriter.Drop();
     return dbErrFileAccess;
   }
-  const auto delimiter = static_cast<unsigned char>(FDelimiter);
-  const TByteScan scan(kLineFeed, kCarriageReturn, delimiter);
-  int fieldIndex = 0;
-  bool lineEnded = false;  // the previous byte was a line feed: the next byte starts a record
+  TBuildState state{FFieldCount, FMeasure.lineCount, static_cast<unsigned char>(FDelimiter)};
   std::uint64_t bytes = 0;
   std::uint64_t fingerprint = 0;
   int result = dbOK;
@@ -266,51 +240,14 @@ int TFileLoader::Build() noexcept {
     }
     bytes += got;
     fingerprint = Fingerprint(fingerprint, block, got);
-    const unsigned char* p = block;
-    const unsigned char* const end = block + got;
-    while (p < end) {
-      if (lineEnded) {
-        if (FWriter.RecordCount() >= FMeasure.lineCount) {
-          result = dbErrFileAccess;  // more lines than the count pass found: the file changed
-          break;
-        }
-        if (!FWriter.StartRecord()) {
-          result = dbErrOutOfMemory;
-          break;
-        }
-        lineEnded = false;
-      }
-      if (!CopyFieldBytes(scan, p, end)) {
-        result = dbErrOutOfMemory;
-        break;
-      }
-      if (p == end) {
-        break;
-      }
-      const unsigned char byte = *p++;
-      if (byte == delimiter || byte == kLineFeed) {
-        if (fieldIndex >= FFieldCount) {
-          result = dbErrFileAccess;  // more fields than the count pass found: the file changed
-          break;
-        }
-        if (!FWriter.EndField(fieldIndex)) {
-          result = dbErrOutOfMemory;
-          break;
-        }
-        ++fieldIndex;
-      }
-      if (byte == kLineFeed) {
-        fieldIndex = 0;
-        lineEnded = true;
-      }
-    }
+    result = BuildBlock(FEnv.kernels, state, FWriter, block, block + got);
   } while (result == dbOK && got == FEnv.readBlockSize);
 
   // A last line without a line feed keeps its last field only when that field has text.
   if (result == dbOK && FWriter.FieldHasText()) {
-    if (fieldIndex >= FFieldCount) {
+    if (state.fieldIndex >= FFieldCount) {
       result = dbErrFileAccess;
-    } else if (!FWriter.EndField(fieldIndex)) {
+    } else if (!FWriter.EndField(state.fieldIndex)) {
       result = dbErrOutOfMemory;
     }
   }

@@ -19,7 +19,6 @@
 #include "datenbank.h"
 #include "engines/environment.h"
 #include "platform/file_system.h"
-#include "primitives/byte_scan.h"
 #include "store/chunk_writer.h"
 #include "store/record.h"
 #include "store/record_store.h"
@@ -73,12 +72,6 @@ class TFileLoader {
   TRecordChain TakeRecords(TRecordStore& store) noexcept;
 
  private:
-  // Copies the bytes from p up to the next line feed, carriage return or delimiter (or end) into
-  // the field being written; p moves past them. False when memory runs out or the field would
-  // grow past what the interface can report.
-  bool CopyFieldBytes(const TByteScan& scan, const unsigned char*& p,
-                      const unsigned char* end) noexcept;
-
   TModuleEnv FEnv;
   char FDelimiter;
   TFileHandle FFile = kNoFile;

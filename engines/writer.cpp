@@ -3,7 +3,9 @@
 
 #include <cstring>
 
+#include "primitives/simd.h"
 #include "primitives/text_window.h"
+#include "primitives/text_window_sse2.h"
 
 namespace {
 
@@ -41,23 +43,10 @@ class TOutputBuffer {
     WriteThrough(data, length);
   }
 
-  // A stored text (its window can be read whole), without its NUL.
-  void AppendText(const char* text) noexcept {
-    if (FCapacity - FUsed >= kTextWindow) {
-      // The window's bytes after the text land in room the next bytes overwrite.
-      const int length = CopyWindow(FBuffer + FUsed, text);
-      if (length >= 0) {
-        FUsed += static_cast<std::size_t>(length);
-        return;
-      }
-      // A long text: its first window is in place already.
-      FUsed += kTextWindow;
-      text += kTextWindow;
-      Append(text, std::strlen(text));
-      return;
-    }
-    Append(text, StoredTextLength(text));
-  }
+  // Room for a window's bytes at the end of what is held: where they go, or null when there is
+  // less. Bytes written there count once Advance says so.
+  char* WindowRoom() noexcept { return FCapacity - FUsed >= kTextWindow ? FBuffer + FUsed : nullptr; }
+  void Advance(std::size_t count) noexcept { FUsed += count; }
 
   void AppendByte(char byte) noexcept {
     if (FUsed == FCapacity) {
@@ -96,25 +85,36 @@ class TOutputBuffer {
   bool FOk = true;
 };
 
-// Writes the records from first on into the temporary file. The number of records written.
-int WriteRecords(TOutputBuffer& out, const TRecordNode* first, int fieldCount,
-                 char delimiter) noexcept {
-  static constexpr char kLineEnd[] = {'\r', '\n'};
-  int written = 0;
-  for (const TRecordNode* record = first; record != nullptr; record = record->Next) {
-    for (int i = 0; i < fieldCount; ++i) {
-      const char* text = record->Fields()[i];
-      if (text != nullptr) {
-        out.AppendText(text);
-      }
-      if (i < fieldCount - 1) {
-        out.AppendByte(delimiter);
-      }
-    }
-    out.Append(kLineEnd, sizeof(kLineEnd));
-    ++written;
+}  // namespace
+
+// The loop over every field, once with each kernel set: the same source, distinct names.
+namespace portable {
+namespace {
+#include "engines/writer_records.inc"
+}  // namespace
+}  // namespace portable
+
+#if DB_SSE2_VARIANT
+DB_SSE2_BEGIN
+namespace sse2 {
+namespace {
+#include "engines/writer_records.inc"
+}  // namespace
+}  // namespace sse2
+DB_SSE2_END
+#endif
+
+namespace {
+
+int WriteRecords(TKernelSet kernels, TOutputBuffer& out, const TRecordNode* first,
+                 int fieldCount, char delimiter) noexcept {
+#if DB_SSE2_VARIANT
+  if (kernels == TKernelSet::kSse2) {
+    return sse2::WriteRecords(out, first, fieldCount, delimiter);
   }
-  return written;
+#endif
+  static_cast<void>(kernels);
+  return portable::WriteRecords(out, first, fieldCount, delimiter);
 }
 
 }  // namespace
@@ -135,7 +135,7 @@ int WriteRecordsToFile(const TModuleEnv& env, const char* path, const TRecordNod
   auto* buffer = static_cast<char*>(env.allocator->Allocate(kWriteBufferSize));
   TOutputBuffer out(files, &target, buffer != nullptr ? buffer : fallback,
                     buffer != nullptr ? kWriteBufferSize : sizeof(fallback));
-  const int written = WriteRecords(out, first, fieldCount, delimiter);
+  const int written = WriteRecords(env.kernels, out, first, fieldCount, delimiter);
   const bool complete = out.Finish();
   env.allocator->Release(buffer);
 

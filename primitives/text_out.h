@@ -6,7 +6,8 @@
 // result is n. A size of 0 writes nothing at all. A null buffer counts as size 0.
 //
 // Everything is inline: a host reading a table field by field calls this millions of times, and
-// most field texts are short.
+// most field texts are short. The usual case of GetField, a short stored text into a large buffer,
+// goes a quicker way still (DeliverShortText, text_window.h).
 #ifndef OVELT_PRIMITIVES_TEXT_OUT_H
 #define OVELT_PRIMITIVES_TEXT_OUT_H
 
@@ -52,50 +53,9 @@ class TTextOut {
 
   int Deliver(const char* text) const noexcept { return Deliver(text, CStringLength(text)); }
 
-  // As Deliver(text), for a text whose window (kTextWindow bytes) can be read whole.
-  int DeliverWindowed(const char* text) const noexcept {
-    return Deliver(text, StoredTextLength(text));
-  }
-
  private:
   char* FBuffer;
   unsigned FSize;
 };
-
-// The usual case of the convention in one load and one store: a text shorter than a window, whose
-// window can be read whole, into a buffer of at least a window's bytes. The bytes after the NUL are
-// written back as they were, so the host sees exactly the text and its NUL written. False, with
-// nothing written, when the text or the buffer does not qualify; the caller then goes the general
-// way, TTextOut.
-inline bool DeliverShortText(char* buffer, unsigned size, const char* text) noexcept {
-#if defined(__SSE2__)
-  if (buffer == nullptr || size < kTextWindow) {
-    return false;
-  }
-  const __m128i window = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-  const auto nuls =
-      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(window, _mm_setzero_si128())));
-  if (nuls == 0) {
-    return false;
-  }
-  // keep: all ones at the positions after the NUL, read from a row of zeros followed by ones.
-  static constexpr unsigned char kAfterNul[2 * kTextWindow] = {
-      0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,
-      255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255};
-  const auto length = static_cast<std::size_t>(__builtin_ctz(nuls));
-  const __m128i keep =
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kAfterNul + kTextWindow - 1 - length));
-  auto* target = reinterpret_cast<__m128i*>(buffer);
-  const __m128i old = _mm_loadu_si128(target);
-  // old where keep is set, window elsewhere
-  _mm_storeu_si128(target, _mm_xor_si128(old, _mm_andnot_si128(keep, _mm_xor_si128(old, window))));
-  return true;
-#else
-  (void)buffer;
-  (void)size;
-  (void)text;
-  return false;
-#endif
-}
 
 #endif  // OVELT_PRIMITIVES_TEXT_OUT_H

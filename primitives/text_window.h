@@ -1,9 +1,12 @@
-// Internal. Short texts measured and copied sixteen bytes at a time.
+// Internal. Stored texts measured, copied and handed out a window at a time.
 //
-// A text whose sixteen-byte window (the text's first byte and the fifteen after it) can be read
-// whole, such as a text inside a record chunk with room after it, is measured with one compare
-// instead of a byte loop whose end the processor cannot predict. Reading the window is only safe
+// A stored text's window is its first byte and the fifteen after it (kTextWindow). The record
+// store keeps every window readable, so a short text is measured with one look at its window
+// instead of a byte loop whose end the processor cannot predict. Reading a window is only safe
 // where the caller knows every one of its bytes belongs to memory it owns and has written.
+//
+// The portable functions are here; text_window_sse2.h has the same functions, with the same
+// results, sixteen bytes at a time.
 #ifndef OVELT_PRIMITIVES_TEXT_WINDOW_H
 #define OVELT_PRIMITIVES_TEXT_WINDOW_H
 
@@ -11,53 +14,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 constexpr std::size_t kTextWindow = 16;
-
-// The length of the text at window when its NUL lies among the kTextWindow bytes from window on,
-// all of which must be readable; -1 when there is no NUL among them.
-inline int NulInWindow(const char* window) noexcept {
-#if defined(__SSE2__)
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window));
-  const auto nuls =
-      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
-  return nuls == 0 ? -1 : __builtin_ctz(nuls);
-#else
-  for (int i = 0; i < static_cast<int>(kTextWindow); ++i) {
-    if (window[i] == '\0') {
-      return i;
-    }
-  }
-  return -1;
-#endif
-}
-
-// The length of a text whose window can be read whole: one look for a short text, the C library
-// past the window for a long one.
-inline std::size_t StoredTextLength(const char* text) noexcept {
-  const int length = NulInWindow(text);
-  return length >= 0 ? static_cast<std::size_t>(length)
-                     : kTextWindow + std::strlen(text + kTextWindow);
-}
-
-// Copies the kTextWindow bytes from window on, all of which must be readable, to target, which
-// must have room for them all, and returns the length of the text at window when its NUL is among
-// them (the bytes after it are copied too); -1 otherwise.
-inline int CopyWindow(char* target, const char* window) noexcept {
-#if defined(__SSE2__)
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(target), bytes);
-  const auto nuls =
-      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
-  return nuls == 0 ? -1 : __builtin_ctz(nuls);
-#else
-  std::memcpy(target, window, kTextWindow);
-  return NulInWindow(window);
-#endif
-}
 
 // Copies count bytes, 1 to kTextWindow, from source to target, in at most three stores of
 // overlapping pieces; no byte outside the count is written.
@@ -86,5 +43,52 @@ inline void CopyShortText(char* target, const char* source, std::size_t count) n
     target[count - 1] = last;
   }
 }
+
+namespace portable {
+
+// The index of the first NUL among the kTextWindow bytes from window on, all of which must be
+// readable; -1 when there is none.
+inline int NulInWindow(const char* window) noexcept {
+  for (int i = 0; i < static_cast<int>(kTextWindow); ++i) {
+    if (window[i] == '\0') {
+      return i;
+    }
+  }
+  return -1;
+}
+
+// The length of a stored text: one look for a short text, the C library past the window for a
+// long one.
+inline std::size_t StoredTextLength(const char* text) noexcept {
+  const int length = NulInWindow(text);
+  return length >= 0 ? static_cast<std::size_t>(length)
+                     : kTextWindow + std::strlen(text + kTextWindow);
+}
+
+// Copies the kTextWindow bytes from window on, all of which must be readable, to target, which
+// must have room for them all, and returns the length of the text at window when its NUL is among
+// them (the bytes after it are copied too); -1 otherwise.
+inline int CopyWindow(char* target, const char* window) noexcept {
+  std::memcpy(target, window, kTextWindow);
+  return NulInWindow(window);
+}
+
+// The usual case of the text-out convention: a stored text shorter than a window into a buffer
+// of at least a window's bytes. Writes the text and its NUL and nothing else, and returns true;
+// false, with nothing written, when the text or the buffer does not qualify (the caller then goes
+// the general way, TTextOut).
+inline bool DeliverShortText(char* buffer, unsigned size, const char* text) noexcept {
+  if (buffer == nullptr || size < kTextWindow) {
+    return false;
+  }
+  const int length = NulInWindow(text);
+  if (length < 0) {
+    return false;
+  }
+  CopyShortText(buffer, text, static_cast<std::size_t>(length) + 1);
+  return true;
+}
+
+}  // namespace portable
 
 #endif  // OVELT_PRIMITIVES_TEXT_WINDOW_H

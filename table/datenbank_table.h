@@ -18,10 +18,14 @@
 #include "store/record.h"
 #include "store/record_store.h"
 
-// A new table object in its fresh state, made from env's allocator; null when memory runs out.
+// A new table object in its fresh state, made from env's allocator, running env's kernels; null
+// when memory runs out.
 TMainDB* NewTableObject(const TModuleEnv& env) noexcept;
 
-class TDatenbank final : public TMainDB {
+// The table object. Its GetField runs the portable kernels; TDatenbankSse2 below differs in that
+// one operation only, and NewTableObject makes whichever the environment's kernels say. The other
+// operations take the kernels from the environment where they run them.
+class TDatenbank : public TMainDB {
  public:
   explicit TDatenbank(const TModuleEnv& env) noexcept;
 
@@ -59,6 +63,20 @@ class TDatenbank final : public TMainDB {
   // For tests: null when the invariants above hold, else a description of the first one broken.
   const char* CheckInvariants() const noexcept;
 
+ protected:
+  // GetField's usual case: the text of field index of the current record, or null when there is
+  // no current record, the index is out of range or the field is absent.
+  const char* UsualField(int index) const noexcept {
+    // A current record implies an open table with records, and so a field count of 0 or more:
+    // one unsigned comparison tells a negative index too.
+    const TRecordNode* current = FCurrent;
+    return current != nullptr && static_cast<unsigned>(index) < static_cast<unsigned>(FFieldCount)
+               ? current->Fields()[index]
+               : nullptr;
+  }
+  // GetField by the general way: every check, and texts of any length or buffers of any size.
+  int GetFieldChecked(int index, char* buffer, unsigned size) noexcept;
+
  private:
   bool HasNoRecords() const noexcept { return FLast == nullptr || FRecordCount == 0; }
   // The checks that open the record operations: -15, -10, -9 in that order, else dbOK.
@@ -71,8 +89,6 @@ class TDatenbank final : public TMainDB {
     }
     return FCurrent == nullptr ? dbErrNoRecordSelected : dbOK;
   }
-  // GetField by the general way: every check, and texts of any length or buffers of any size.
-  int GetFieldChecked(int index, char* buffer, unsigned size) noexcept;
   // The settings checks shared by both loaders: -4, -2, -6 in that order, else dbOK.
   int CheckLoadSettings() noexcept;
   // Drops the cursor and marks the table open with no current record.
@@ -91,6 +107,13 @@ class TDatenbank final : public TMainDB {
 
   TModuleEnv FEnv;
   TRecordStore FStore;
+};
+
+// The table object whose GetField runs the SSE2 kernels.
+class TDatenbankSse2 final : public TDatenbank {
+ public:
+  using TDatenbank::TDatenbank;
+  int DB_CALL GetField(int index, char* buffer, unsigned size) override;
 };
 
 #endif  // OVELT_TABLE_DATENBANK_TABLE_H

@@ -1,22 +1,38 @@
-// Field access on the current record.
+// Field access on the current record. GetField's usual case is compiled twice, with the portable
+// and the SSE2 window functions.
 #include <climits>
 #include <cstring>
 
+#include "primitives/simd.h"
 #include "primitives/text_out.h"
+#include "primitives/text_window.h"
+#include "primitives/text_window_sse2.h"
 #include "table/datenbank_table.h"
 
 int DB_CALL TDatenbank::GetField(int index, char* buffer, unsigned size) {
-  // A current record implies an open table with records, and so a field count of 0 or more: the
-  // usual case needs no other check, and one unsigned comparison tells a negative index too.
-  const TRecordNode* current = FCurrent;
-  if (current != nullptr && static_cast<unsigned>(index) < static_cast<unsigned>(FFieldCount)) {
-    const char* text = current->Fields()[index];
-    if (text != nullptr && DeliverShortText(buffer, size, text)) {
-      return dbOK;
-    }
+  const char* text = UsualField(index);
+  if (text != nullptr && portable::DeliverShortText(buffer, size, text)) {
+    return dbOK;
   }
   return GetFieldChecked(index, buffer, size);
 }
+
+#if DB_SSE2_VARIANT
+DB_SSE2_BEGIN
+int DB_CALL TDatenbankSse2::GetField(int index, char* buffer, unsigned size) {
+  const char* text = UsualField(index);
+  if (text != nullptr && sse2::DeliverShortText(buffer, size, text)) {
+    return dbOK;
+  }
+  return GetFieldChecked(index, buffer, size);
+}
+DB_SSE2_END
+#else
+// Never made where the processor has no SSE2 (ChooseKernels).
+int DB_CALL TDatenbankSse2::GetField(int index, char* buffer, unsigned size) {
+  return TDatenbank::GetField(index, buffer, size);
+}
+#endif
 
 // Kept out of line, so the usual case above stays a short leaf function.
 #if defined(__GNUC__)
@@ -37,7 +53,7 @@ int TDatenbank::GetFieldChecked(int index, char* buffer, unsigned size) noexcept
   if (text == nullptr) {
     return dbErrFieldEmpty;
   }
-  return out.DeliverWindowed(text);
+  return out.Deliver(text, std::strlen(text));
 }
 
 int DB_CALL TDatenbank::SetField(int index, const char* text) {

@@ -11,6 +11,10 @@ TMainDB* NewTableObject(const TModuleEnv& env) noexcept {
   }
   // The object is never destroyed: the interface offers no way to, and its block stays allocated
   // until the module is unloaded.
+  static_assert(sizeof(TDatenbankSse2) == sizeof(TDatenbank), "one block size for both");
+  if (env.kernels == TKernelSet::kSse2) {
+    return new (block) TDatenbankSse2(env);
+  }
   return new (block) TDatenbank(env);
 }
 

@@ -42,7 +42,7 @@ def main() -> int:
     checked = 0
     for folder, level in LEVELS.items():
         for path in sorted((root / folder).glob("*")):
-            if path.suffix not in {".h", ".cpp", ".c", ".in", ".rc"}:
+            if path.suffix not in {".h", ".cpp", ".c", ".inc", ".in", ".rc"}:
                 continue
             checked += 1
             for header in INCLUDE.findall(path.read_text(encoding="utf-8")):

@@ -10,8 +10,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-mapfile -t sources < <(git ls-files '*.c' '*.cpp' '*.h' '*.cc' '*.hpp' 2>/dev/null ||
-  find . -path ./build -prune -o -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print)
+mapfile -t sources < <(git ls-files '*.c' '*.cpp' '*.h' '*.inc' '*.cc' '*.hpp' 2>/dev/null ||
+  find . -path ./build -prune -o -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' -o -name '*.inc' \) -print)
 if [ "${1:-}" = --fix ]; then
   clang-format -i "${sources[@]}"
   exit 0

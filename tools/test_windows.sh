@@ -102,6 +102,26 @@ check_exports() {
 }
 step "export table and imports of datenbank.dll" check_exports
 
+# The DLL must start on processors without SSE2: only the SSE2 kernels (namespace sse2, class
+# TDatenbankSse2), which run where the processor has it, may hold SSE instructions. A function
+# outside them that the compiler gave an xmm register would crash such a processor.
+check_sse2_confined() {
+    local users
+    users=$(i686-w64-mingw32-objdump -d --no-show-raw-insn "$windows_build/datenbank.dll" |
+        awk '/^[0-9a-f]+ <.*>:$/ { name = $2 } /xmm[0-9]/ { print name }' | sort -u)
+    echo "functions with SSE2 instructions:"
+    printf '  %s\n' $users
+    if [ -z "$users" ]; then
+        echo "no SSE2 kernel found in the DLL" >&2
+        return 1
+    fi
+    if printf '%s\n' $users | grep -v -i 'sse2'; then
+        echo "the functions above use SSE2 outside the SSE2 kernels" >&2
+        return 1
+    fi
+}
+step "SSE2 only inside the SSE2 kernels of datenbank.dll" check_sse2_confined
+
 if [ -f "$linux_build/CMakeCache.txt" ]; then
     step "Linux library in $linux_build" cmake --build "$linux_build" -j "$jobs" --target datenbank
 fi

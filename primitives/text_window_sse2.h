@@ -1,0 +1,73 @@
+// Internal. The window functions of text_window.h with SSE2: one load finds the NUL among a
+// window's sixteen bytes. The same results as the portable ones.
+#ifndef OVELT_PRIMITIVES_TEXT_WINDOW_SSE2_H
+#define OVELT_PRIMITIVES_TEXT_WINDOW_SSE2_H
+
+#include <cstddef>
+#include <cstring>
+
+#include "primitives/byte_scan.h"
+#include "primitives/simd.h"
+#include "primitives/text_window.h"
+
+#if DB_SSE2_VARIANT
+DB_SSE2_BEGIN
+namespace sse2 {
+
+// Bit i set when byte i of the window is NUL.
+inline unsigned NulMask(__m128i window) noexcept {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(window, _mm_setzero_si128())));
+}
+
+inline __m128i LoadWindow(const char* window) noexcept {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(window));
+}
+
+inline int NulInWindow(const char* window) noexcept {
+  const unsigned nuls = NulMask(LoadWindow(window));
+  return nuls == 0 ? -1 : static_cast<int>(FirstBit(nuls));
+}
+
+inline std::size_t StoredTextLength(const char* text) noexcept {
+  const int length = NulInWindow(text);
+  return length >= 0 ? static_cast<std::size_t>(length)
+                     : kTextWindow + std::strlen(text + kTextWindow);
+}
+
+inline int CopyWindow(char* target, const char* window) noexcept {
+  const __m128i bytes = LoadWindow(window);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(target), bytes);
+  const unsigned nuls = NulMask(bytes);
+  return nuls == 0 ? -1 : static_cast<int>(FirstBit(nuls));
+}
+
+// One load and one store: the bytes of the buffer's window after the NUL are written back as they
+// were, so the host sees exactly the text and its NUL written.
+inline bool DeliverShortText(char* buffer, unsigned size, const char* text) noexcept {
+  if (buffer == nullptr || size < kTextWindow) {
+    return false;
+  }
+  const __m128i window = LoadWindow(text);
+  const unsigned nuls = NulMask(window);
+  if (nuls == 0) {
+    return false;
+  }
+  // keep: all ones at the positions after the NUL, read from a row of zeros followed by ones.
+  static constexpr unsigned char kAfterNul[2 * kTextWindow] = {
+      0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,
+      255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255};
+  const std::size_t length = FirstBit(nuls);
+  const __m128i keep =
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kAfterNul + kTextWindow - 1 - length));
+  auto* target = reinterpret_cast<__m128i*>(buffer);
+  const __m128i old = _mm_loadu_si128(target);
+  // old where keep is set, window elsewhere
+  _mm_storeu_si128(target, _mm_xor_si128(old, _mm_andnot_si128(keep, _mm_xor_si128(old, window))));
+  return true;
+}
+
+}  // namespace sse2
+DB_SSE2_END
+#endif  // DB_SSE2_VARIANT
+
+#endif  // OVELT_PRIMITIVES_TEXT_WINDOW_SSE2_H
