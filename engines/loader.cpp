@@ -8,6 +8,8 @@
 #include "primitives/byte_scan_sse2.h"
 #include "primitives/fingerprint.h"
 #include "primitives/simd.h"
+#include "primitives/text_window.h"
+#include "primitives/text_window_sse2.h"
 
 namespace {
 
@@ -90,7 +92,7 @@ namespace {
 DB_SSE2_BEGIN
 namespace sse2 {
 namespace {
-#include "engines/loader_passes.inc"
+#include "engines/loader_passes.inc"  // NOLINT(readability-duplicate-include): the SSE2 copy
 }  // namespace
 }  // namespace sse2
 DB_SSE2_END
@@ -110,8 +112,8 @@ void CountBlock(TKernelSet kernels, TCounter& counter, const unsigned char* p,
   portable::CountBlock(counter, p, end, delimiter);
 }
 
-int BuildBlock(TKernelSet kernels, TBuildState& state, TChunkWriter& writer,
-               const unsigned char* p, const unsigned char* end) noexcept {
+int BuildBlock(TKernelSet kernels, TBuildState& state, TChunkWriter& writer, const unsigned char* p,
+               const unsigned char* end) noexcept {
 #if DB_SSE2_VARIANT
   if (kernels == TKernelSet::kSse2) {
     return sse2::BuildBlock(state, writer, p, end);

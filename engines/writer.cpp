@@ -45,7 +45,9 @@ class TOutputBuffer {
 
   // Room for a window's bytes at the end of what is held: where they go, or null when there is
   // less. Bytes written there count once Advance says so.
-  char* WindowRoom() noexcept { return FCapacity - FUsed >= kTextWindow ? FBuffer + FUsed : nullptr; }
+  char* WindowRoom() noexcept {
+    return FCapacity - FUsed >= kTextWindow ? FBuffer + FUsed : nullptr;
+  }
   void Advance(std::size_t count) noexcept { FUsed += count; }
 
   void AppendByte(char byte) noexcept {
@@ -98,7 +100,7 @@ namespace {
 DB_SSE2_BEGIN
 namespace sse2 {
 namespace {
-#include "engines/writer_records.inc"
+#include "engines/writer_records.inc"  // NOLINT(readability-duplicate-include): the SSE2 copy
 }  // namespace
 }  // namespace sse2
 DB_SSE2_END
@@ -106,8 +108,8 @@ DB_SSE2_END
 
 namespace {
 
-int WriteRecords(TKernelSet kernels, TOutputBuffer& out, const TRecordNode* first,
-                 int fieldCount, char delimiter) noexcept {
+int WriteRecords(TKernelSet kernels, TOutputBuffer& out, const TRecordNode* first, int fieldCount,
+                 char delimiter) noexcept {
 #if DB_SSE2_VARIANT
   if (kernels == TKernelSet::kSse2) {
     return sse2::WriteRecords(out, first, fieldCount, delimiter);

@@ -1,9 +1,11 @@
 // Internal. Stored texts measured, copied and handed out a window at a time.
 //
 // A stored text's window is its first byte and the fifteen after it (kTextWindow). The record
-// store keeps every window readable, so a short text is measured with one look at its window
-// instead of a byte loop whose end the processor cannot predict. Reading a window is only safe
-// where the caller knows every one of its bytes belongs to memory it owns and has written.
+// store keeps a stored text readable a window at a time, from its first byte up to and including
+// the window that holds its NUL, so a short text is measured with one look at its window instead
+// of a byte loop whose end the processor cannot predict, and a long one window by window. Reading
+// windows is only safe where the caller knows every one of their bytes belongs to memory it owns
+// and has written: the record store's texts, and buffers of at least a window's bytes.
 //
 // The portable functions are here; text_window_sse2.h has the same functions, with the same
 // results, sixteen bytes at a time.
@@ -46,6 +48,9 @@ inline void CopyShortText(char* target, const char* source, std::size_t count) n
 
 namespace portable {
 
+// Whether long texts go window by window (else through the C library's copies).
+constexpr bool kWindowLoops = false;
+
 // The index of the first NUL among the kTextWindow bytes from window on, all of which must be
 // readable; -1 when there is none.
 inline int NulInWindow(const char* window) noexcept {
@@ -71,6 +76,11 @@ inline std::size_t StoredTextLength(const char* text) noexcept {
 inline int CopyWindow(char* target, const char* window) noexcept {
   std::memcpy(target, window, kTextWindow);
   return NulInWindow(window);
+}
+
+// Copies the length bytes of a stored text and its NUL to target, and nothing else.
+inline void CopyStoredText(char* target, const char* text, std::size_t length) noexcept {
+  std::memcpy(target, text, length + 1);
 }
 
 // The usual case of the text-out convention: a stored text shorter than a window into a buffer

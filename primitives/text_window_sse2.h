@@ -4,7 +4,6 @@
 #define OVELT_PRIMITIVES_TEXT_WINDOW_SSE2_H
 
 #include <cstddef>
-#include <cstring>
 
 #include "primitives/byte_scan.h"
 #include "primitives/simd.h"
@@ -28,10 +27,26 @@ inline int NulInWindow(const char* window) noexcept {
   return nuls == 0 ? -1 : static_cast<int>(FirstBit(nuls));
 }
 
+// Long texts go window by window in 32-bit builds, where the C runtime's copies are slower than
+// these loops (the Windows DLL's msvcrt copies byte-wise); a 64-bit C library's own vector copies
+// are faster still.
+constexpr bool kWindowLoops = sizeof(void*) == 4;
+
 inline std::size_t StoredTextLength(const char* text) noexcept {
-  const int length = NulInWindow(text);
-  return length >= 0 ? static_cast<std::size_t>(length)
-                     : kTextWindow + std::strlen(text + kTextWindow);
+  for (std::size_t at = 0;; at += kTextWindow) {
+    const unsigned nuls = NulMask(LoadWindow(text + at));
+    if (nuls != 0) {
+      return at + FirstBit(nuls);
+    }
+  }
+}
+
+inline void CopyStoredText(char* target, const char* text, std::size_t length) noexcept {
+  std::size_t at = 0;
+  for (; length + 1 - at > kTextWindow; at += kTextWindow) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at), LoadWindow(text + at));
+  }
+  CopyShortText(target + at, text + at, length + 1 - at);
 }
 
 inline int CopyWindow(char* target, const char* window) noexcept {

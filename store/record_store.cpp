@@ -76,8 +76,9 @@ void TRecordStore::FreeRecord(TRecordNode* record, int fieldCount) noexcept {
 
 bool TRecordStore::SetText(TRecordNode* record, int index, const char* text,
                            std::size_t length) noexcept {
-  // A block of at least a window, so the text's window can be read whole.
-  char* copy = NewTextBlock(*FAllocator, text, length, kTextWindow);
+  // Whole windows up to the one that holds the NUL, so the text can be read a window at a time.
+  const std::size_t windows = length / kTextWindow + 1;
+  char* copy = NewTextBlock(*FAllocator, text, length, windows * kTextWindow);
   if (copy == nullptr) {
     return false;
   }

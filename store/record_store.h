@@ -6,10 +6,11 @@
 // AddRecord, and texts set by SetField, are blocks of their own. A text inside a chunk that
 // SetField replaces is simply no longer referenced; its bytes go with the chunk.
 //
-// Every stored text can be read a window (kTextWindow bytes) at a time from its first byte: a text
-// of its own has a block of at least a window's bytes, zero after the NUL (NewTextBlock), and
-// chunks keep the bytes after their texts written (see TChunk and TChunkWriter). The store and its
-// chunk writer are the only code that makes text pointers.
+// Every stored text can be read a window (kTextWindow bytes) at a time, from its first byte up to
+// and including the window that holds its NUL: a text of its own has a block of whole windows,
+// zero after the NUL, and chunks keep a window's bytes past their capacity and the bytes after
+// their texts written (see TChunk and TChunkWriter). The store and its chunk writer are the only
+// code that makes text pointers.
 #ifndef OVELT_STORE_RECORD_STORE_H
 #define OVELT_STORE_RECORD_STORE_H
 
