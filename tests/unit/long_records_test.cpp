@@ -33,12 +33,13 @@ void ServeLongLine(FaultyFileSystem& files, int before, std::uint64_t length, in
   files.ServeGenerated(longEnd + tail.size(), [=](std::uint64_t at, char* out, std::uint32_t n) {
     for (const std::uint64_t end = at + n; at < end;) {
       if (at >= head.size() && at < longEnd) {
-        const std::uint64_t run = (end < longEnd ? end : longEnd) - at;
+        const auto run = static_cast<std::size_t>((end < longEnd ? end : longEnd) - at);
         std::memset(out, 'x', run);
         out += run;
         at += run;
       } else {
-        *out++ = at < head.size() ? head[at] : tail[at - longEnd];
+        *out++ = at < head.size() ? head[static_cast<std::size_t>(at)]
+                                  : tail[static_cast<std::size_t>(at - longEnd)];
         ++at;
       }
     }
