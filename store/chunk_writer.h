@@ -8,10 +8,11 @@
 // where kOwnRecordBytes of room follow it, so a short record always ends inside its chunk. A
 // record that grows past kOwnRecordBytes leaves the shared chunk, which goes on from where the
 // record began, so no copy of it stays behind: it is finished in a scratch block and then copied
-// into a chunk of its own of exactly its size (or keeps the scratch block when that is its size
-// already). Deleting such a record gives its memory back at once. The bytes after the last record
-// of every chunk are written (zeros) before the records are handed over, so every text's window
-// can be read whole.
+// into a chunk of its own of exactly its size, or keeps the scratch block when that is about its
+// size already (the last record of a file always does: no allocation may fail in Take, and the
+// count pass leaves it little more than its size). Deleting such a record gives its memory back
+// at once. The bytes after the last record of every chunk are written (zeros) before the records
+// are handed over, so every text's window can be read whole.
 #ifndef OVELT_STORE_CHUNK_WRITER_H
 #define OVELT_STORE_CHUNK_WRITER_H
 
