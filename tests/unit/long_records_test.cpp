@@ -71,7 +71,7 @@ TEST(LongRecordsTest, LoadDeleteAndAppendLongLines) {
     int before;
     std::uint64_t length;
     int after;
-    std::uint64_t appended;  // a second file: one line of this length
+    std::uint64_t appended;  // a second file: one line of this length, without a line feed
   };
   const Case cases[] = {
       {"a 260 MiB field, and another appended", 0, 260 * kMiB, 0, 260 * kMiB},
@@ -103,7 +103,7 @@ TEST(LongRecordsTest, LoadDeleteAndAppendLongLines) {
       EXPECT_EQ(memory.Live(), held - 1);
       EXPECT_EQ(dbtest::Field(db.get(), 0), "s" + std::to_string(c.before - 1));
     }
-    ServeLongLine(files, 0, c.appended, 0);
+    ServeLongLine(files, 0, c.appended, 0, "");
     const int kept = db->GetRecordCount();
     ASSERT_EQ(db->AppendFile(nullptr, 0, nullptr), 1);
     ASSERT_EQ(db->LastRecord(), kept + 1);
