@@ -109,6 +109,23 @@ TChunk* TChunkWriter::ScratchFor(std::size_t need, std::size_t budget, bool keep
   return FStore.NewChunk(capacity, true);
 }
 
+char* TChunkWriter::CopyLastRecord(TChunk* target, std::size_t bytes) noexcept {
+  const char* from = reinterpret_cast<const char*>(FRecords.last);
+  char* to = target->Data();
+  std::memcpy(to, from, bytes);
+  auto* moved = reinterpret_cast<TRecordNode*>(to);
+  char** fields = moved->Fields();
+  for (int i = 0; i < FFieldCount; ++i) {
+    if (fields[i] != nullptr) {
+      fields[i] = Moved(fields[i], from, to);
+    }
+  }
+  moved->Chunk = target;
+  Relink(FRecords.first, FRecords.last, moved);
+  target->live = 1;
+  return to;
+}
+
 bool TChunkWriter::MoveRecord(std::size_t bytes) noexcept {
   TRecordNode* record = FRecords.last;
   char* from = reinterpret_cast<char*>(record);
@@ -126,19 +143,8 @@ bool TChunkWriter::MoveRecord(std::size_t bytes) noexcept {
   if (target == nullptr) {
     return false;
   }
-  char* to = target->Data();
-  std::memcpy(to, from, built);
-  auto* moved = reinterpret_cast<TRecordNode*>(to);
-  char** fields = moved->Fields();
-  for (int i = 0; i < FFieldCount; ++i) {
-    if (fields[i] != nullptr) {
-      fields[i] = Moved(fields[i], from, to);
-    }
-  }
+  char* to = CopyLastRecord(target, built);
   FFieldStart = Moved(FFieldStart, from, to);
-  moved->Chunk = target;
-  Relink(FRecords.first, FRecords.last, moved);
-  target->live = 1;
   if (leaving) {
     // The shared chunk goes on where the record began: what was written of it there is
     // overwritten by the records that follow.
@@ -164,20 +170,8 @@ bool TChunkWriter::FinishOwnRecord(bool exact) noexcept {
     if (home == nullptr) {
       return false;
     }
-    char* to = home->Data();
-    std::memcpy(to, from, used);
-    auto* moved = reinterpret_cast<TRecordNode*>(to);
-    char** fields = moved->Fields();
-    for (int i = 0; i < FFieldCount; ++i) {
-      if (fields[i] != nullptr) {
-        fields[i] = Moved(fields[i], from, to);
-      }
-    }
-    moved->Chunk = home;
-    Relink(FRecords.first, FRecords.last, moved);
-    home->live = 1;
+    FWrite = CopyLastRecord(home, used) + used;
     scratch->live = 0;
-    FWrite = to + used;
   }
   std::memset(FWrite, 0, kTextWindow);  // the window after the record, inside its block
   FPlaced += used;

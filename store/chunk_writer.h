@@ -109,6 +109,9 @@ class TChunkWriter {
   // Moves the record being written to the scratch block, or to a larger one, with room for bytes
   // more.
   bool MoveRecord(std::size_t bytes) noexcept;
+  // Copies the first bytes of the record being written to the start of target, which becomes its
+  // chunk, and moves the pointers into it along; where the copy begins.
+  char* CopyLastRecord(TChunk* target, std::size_t bytes) noexcept;
   // Gives the record in the scratch block a chunk of its own, of exactly its size when exact
   // (unless the scratch block is about that already), and goes back to the shared chunk. False,
   // with nothing changed, when memory runs out.
