@@ -2,12 +2,14 @@
 // Windows host loads it; the counterpart of datenbank_bench --mode for bench/wine_bench.sh.
 //
 //   datenbank_bench_win32 --mode load|read|save|append|close --file PATH [--out PATH]
-//                         [--library PATH]
+//                         [--library PATH] [--delete N] [--append-file PATH]
 //
 // Prints one line of key=value pairs: records=, fields=, load_s=, base_kb= and hwm_kb= (the
-// process's working set before the load and its peak after it) and seconds= of the mode's operation
-// (for load, the load itself; read also prints field_bytes=). The library defaults to datenbank.dll
-// next to this program.
+// process's working set before the load and its peak after it), commit_kb= (its peak commit
+// charge after the load) and seconds= of the mode's operation (for load, the load itself; read
+// also prints field_bytes=; append also commit_kb_after=). --delete N deletes record N after the
+// load, before the mode's operation; --append-file makes append read PATH instead of --file. The
+// library defaults to datenbank.dll next to this program.
 #include <windows.h>
 // after windows.h, which it needs
 #include <psapi.h>
@@ -41,13 +43,17 @@ double Now() {
   return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// The process's working set now (peak false) or at its peak (peak true), in kB; 0 when unknown.
-unsigned long long WorkingSetKb(bool peak) {
+// The process's working set now (peak false) or at its peak (peak true), or its peak commit
+// charge (commit true), in kB; 0 when unknown.
+unsigned long long WorkingSetKb(bool peak, bool commit = false) {
   PROCESS_MEMORY_COUNTERS counters;
   std::memset(&counters, 0, sizeof counters);
   counters.cb = sizeof counters;
   if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
     return 0;
+  }
+  if (commit) {
+    return static_cast<unsigned long long>(counters.PeakPagefileUsage) / 1024;
   }
   return static_cast<unsigned long long>(peak ? counters.PeakWorkingSetSize
                                               : counters.WorkingSetSize) /
@@ -70,6 +76,8 @@ int main(int argc, char** argv) {
   std::string file;
   std::string out;
   std::string library;
+  std::string appendFile;
+  int deleteRecord = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--mode") {
@@ -80,6 +88,10 @@ int main(int argc, char** argv) {
       out = argv[i + 1];
     } else if (option == "--library") {
       library = argv[i + 1];
+    } else if (option == "--append-file") {
+      appendFile = argv[i + 1];
+    } else if (option == "--delete") {
+      deleteRecord = std::atoi(argv[i + 1]);
     } else {
       Die("unknown option " + option);
     }
@@ -111,8 +123,18 @@ int main(int argc, char** argv) {
   if (loaded <= 0) {
     Die("LoadFile gave " + std::to_string(loaded));
   }
-  std::printf("mode=%s records=%d fields=%d load_s=%.6f base_kb=%llu hwm_kb=%llu", mode.c_str(),
-              loaded, fieldCount, loadSeconds, baseKb, WorkingSetKb(true));
+  std::printf("mode=%s records=%d fields=%d load_s=%.6f base_kb=%llu hwm_kb=%llu commit_kb=%llu",
+              mode.c_str(), loaded, fieldCount, loadSeconds, baseKb, WorkingSetKb(true),
+              WorkingSetKb(true, true));
+  if (deleteRecord > 0) {
+    int at = db->FirstRecord();
+    while (at > 0 && at < deleteRecord) {
+      at = db->NextRecord();
+    }
+    if (at != deleteRecord || db->DeleteRecord() < 0) {
+      Die("cannot delete record " + std::to_string(deleteRecord));
+    }
+  }
   double seconds = loadSeconds;
   if (mode == "read") {
     std::vector<char> buffer(4096);
@@ -134,12 +156,16 @@ int main(int argc, char** argv) {
       Die("SaveFile gave " + std::to_string(saved));
     }
   } else if (mode == "append") {
+    if (!appendFile.empty()) {
+      db->SetFileName(appendFile.c_str());
+    }
     start = Now();
     const int appended = db->AppendFile(&fieldCount, 0, &same);
     seconds = Now() - start;
-    if (appended != loaded) {
+    if (appendFile.empty() ? appended != loaded : appended <= 0) {
       Die("AppendFile gave " + std::to_string(appended));
     }
+    std::printf(" commit_kb_after=%llu", WorkingSetKb(true, true));
   } else if (mode == "close") {
     start = Now();
     db->CloseTable();

@@ -1,6 +1,6 @@
 """The peer comparison behind bench/compare.sh (run that; it installs and builds what this needs).
 
-Generates the three input shapes, then measures, round robin over the contenders and in a fresh
+Generates the input shapes, then measures, round robin over the contenders and in a fresh
 process for every measurement, the module (driven through datenbank_bench as a host drives it) and
 its peers: fast-cpp-csv-parser, libcsv, Python's csv module, pandas, SQLite's .import, a plain
 std::ofstream writer, and the scan floor. Prints one Markdown table per shape.
@@ -24,6 +24,8 @@ SHAPES = {
     "A": {"lines": 1_000_000, "fields": 10, "min": 3, "max": 15, "seed": 101},
     "B": {"lines": 100_000, "fields": 4, "min": 200, "max": 300, "seed": 202},
     "C": {"lines": 5_000_000, "fields": 2, "min": 1, "max": 8, "seed": 303},
+    # Long lines: 500 to 700 KiB each, 1.2 GB at --size-mb 100.
+    "D": {"lines": 2_000, "fields": 1, "min": 500 * 1024, "max": 700 * 1024, "seed": 404},
 }
 
 SYSTEM_PYTHON = "/usr/bin/python3"
@@ -135,14 +137,14 @@ def parse_sqlite(text):
     }
 
 
-def make_contenders(build, library, work):
+def make_contenders(build, library, work, baseline=None):
     bench = os.path.join(build, "bench", "datenbank_bench")
     peers = os.path.join(build, "bench", "peers")
     python_peer = os.path.join(HERE, "peers", "peer_python.py")
 
-    def module(mode):
+    def module(mode, lib=library):
         def argv(shape):
-            return [bench, "--mode", mode, "--file", shape["path"], "--library", library,
+            return [bench, "--mode", mode, "--file", shape["path"], "--library", lib,
                     "--out", os.path.join(work, f"module_{shape['name']}.out")]
         return argv
 
@@ -152,8 +154,13 @@ def make_contenders(build, library, work):
     sqlite = Contender("sqlite", "sqlite3 `.import`, in-memory database", "load",
                        lambda s: ["sqlite3", "-batch", ":memory:"], parse=parse_sqlite,
                        stdin=sqlite_script)
-    return [
-        Contender("module", "**module** `LoadFile`", "load", module("load")),
+    compared = [] if baseline is None else [
+        Contender("baseline", f"baseline `LoadFile` (`{baseline}`)", "load",
+                  module("load", baseline)),
+        Contender("baseline_append", f"baseline `AppendFile` (`{baseline}`)", "append",
+                  module("append", baseline)),
+    ]
+    return [Contender("module", "**module** `LoadFile`", "load", module("load"))] + compared + [
         Contender("fccp", "fast-cpp-csv-parser (`io::CSVReader`)", "load",
                   lambda s: [os.path.join(peers, "bench_peer_fccp"), s["path"], str(s["fields"])]),
         Contender("libcsv", "libcsv (`csv_parse`)", "load",
@@ -285,8 +292,9 @@ def shape_table(shape, contenders, results, rapidcsv_note):
     rows.append(f"| data-model floor: node of 3 pointers, {shape['fields']} field pointers, texts "
                 f"with NUL | | | {floor / 1e6:.1f} | {floor / shape['file_bytes']:.2f} | | "
                 f"{fmt(floor / module_peak if module_peak else None)} |")
-    if "append" in by_key:
-        rows.append(row(by_key["append"], module_load, None))
+    for key in ("append", "baseline_append"):
+        if key in by_key:
+            rows.append(row(by_key[key], module_load, None))
     if "read" in by_key:
         rows.append(row(by_key["read"], None, None))
     if "close" in by_key:
@@ -319,6 +327,10 @@ def shape_table(shape, contenders, results, rapidcsv_note):
     if module_peak:
         summary.append(f"- Memory: the module's peak is {module_peak / floor:.2f} x the data-model "
                        f"floor ({module_peak / 1e6:.1f} MB against {floor / 1e6:.1f} MB).")
+    if seconds.get("baseline") and peak.get("baseline") and module_load:
+        summary.append(f"- Baseline: its load takes {seconds['baseline'] / module_load:.2f} x the "
+                       f"module's time, and its peak is {peak['baseline'] / floor:.2f} x the floor "
+                       f"({peak['baseline'] / 1e6:.1f} MB).")
     if seconds.get("close"):
         summary.append(f"- CloseTable: {seconds['close'] * 1000:.1f} ms for the loaded table.")
     edits = [r for r in results.get("edit", []) if "edit_first_ns" in r]
@@ -342,10 +354,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n", maxsplit=1)[0])
     parser.add_argument("--size-mb", type=float, default=100.0)
     parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--shapes", default="A,B,C")
+    parser.add_argument("--shapes", default="A,B,C,D")
     parser.add_argument("--out")
     parser.add_argument("--build-dir", required=True)
     parser.add_argument("--library")
+    parser.add_argument("--baseline", help="another libdatenbank.so whose load and append are "
+                        "measured in the same rounds")
     parser.add_argument("--work-dir", help="where the inputs go (default: a new folder in /tmp)")
     parser.add_argument("--keep", action="store_true", help="keep the inputs and outputs")
     parser.add_argument("--rapidcsv-note", default="no Debian package")
@@ -357,7 +371,7 @@ def main():
     names = [name.strip().upper() for name in args.shapes.split(",") if name.strip()]
     unknown = [name for name in names if name not in SHAPES]
     if unknown or not names or args.rounds < 1 or args.size_mb <= 0:
-        parser.error(f"--shapes takes A, B and C; --rounds and --size-mb must be positive "
+        parser.error(f"--shapes takes A, B, C and D; --rounds and --size-mb must be positive "
                      f"(unknown: {', '.join(unknown)})")
     if args.work_dir:
         work = os.path.abspath(args.work_dir)
@@ -367,7 +381,8 @@ def main():
 
     started = datetime.datetime.now(datetime.timezone.utc)
     load_before = load_average()
-    contenders = make_contenders(build, library, work)
+    baseline = os.path.abspath(args.baseline) if args.baseline else None
+    contenders = make_contenders(build, library, work, baseline)
     failed = False
     tables = []
     try:

@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
 # The peer comparison: the module against the CSV readers and writers a user of a delimited file
-# would otherwise reach for, on three generated shapes of file, with one Markdown table per shape.
+# would otherwise reach for, on four generated shapes of file, with one Markdown table per shape.
 #
-#   bench/compare.sh [--size-mb N] [--rounds N] [--shapes A,B,C] [--out FILE]
+#   bench/compare.sh [--size-mb N] [--rounds N] [--shapes A,B,C,D] [--out FILE]
 #                    [--build-dir DIR] [--work-dir DIR] [--keep] [--library FILE] [--no-install]
 #
 #   --size-mb N     scales every shape (default 100: A = 1M lines x 10 fields of 3-15 B, about
 #                   101 MB; B = 100k lines x 4 fields of 200-300 B, about 100 MB; C = 5M lines x
-#                   2 fields of 1-8 B, about 60 MB)
+#                   2 fields of 1-8 B, about 60 MB; D = 2,000 lines of one field of 500-700 KiB,
+#                   about 1.2 GB)
 #   --rounds N      measurements per contender and shape, taken round robin (default 5)
-#   --shapes LIST   which shapes, of A, B and C (default all)
+#   --shapes LIST   which shapes, of A, B, C and D (default all)
 #   --out FILE      also write the report to FILE
 #   --build-dir DIR the Release build to make and measure (default build/compare)
 #   --work-dir DIR  where the inputs go (default a new folder in /tmp, removed afterwards)
 #   --keep          keep the inputs and the saved files
 #   --library FILE  measure this libdatenbank.so instead of the one the build makes
+#   --baseline FILE also measure the load and append of this libdatenbank.so (say, one built from
+#                   an earlier commit) in the same rounds
 #   --no-install    do not install missing Debian packages; fail instead
 #
 # It installs the peers from Debian when they are missing (libfccp-dev, libcsv-dev, python3-pandas,
@@ -46,7 +49,7 @@ while [ $# -gt 0 ]; do
       driver_args+=("$1")
       shift
       ;;
-    --size-mb | --rounds | --shapes | --out | --work-dir | --library)
+    --size-mb | --rounds | --shapes | --out | --work-dir | --library | --baseline)
       [ $# -ge 2 ] || { echo "compare.sh: $1 needs a value" >&2; exit 2; }
       driver_args+=("$1" "$2")
       shift 2

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The 32-bit Windows DLL under Wine beside the Linux library, on the shapes of bench/compare.sh.
 
-    bench/wine_bench.py [--size-mb N] [--rounds N] [--shapes A,B,C] [--out FILE] [--sse2]
+    bench/wine_bench.py [--size-mb N] [--rounds N] [--shapes A,B,C,D] [--out FILE] [--sse2]
+    bench/wine_bench.py --long-lines [--rounds N] [--baseline-dll PATH] [--out FILE]
 
 Builds the Linux library and datenbank_bench in Release (build/compare, as compare.sh does) and
 the DLL with datenbank_bench_win32 in Release for i686 (build/wbench; with --sse2 also a variant
@@ -13,6 +14,13 @@ times are taken inside each process around the operation alone.
 
 Peak memory: the peak after the load minus the resident memory before it; on Linux VmHWM and
 VmRSS, on Windows the peak working set and the working set as Wine reports them.
+
+--long-lines measures instead what long lines cost the 32-bit DLL, whose address space is 2 GiB:
+800 lines of 520 KiB and 2,000 lines of 600 KiB loaded; one field of 260 MiB loaded and the same
+file appended; a line of 400 MiB among 1,000 short ones loaded, deleted, and a line of 480 MiB
+appended. Each is run in a fresh process, with the DLL of this tree and, with --baseline-dll, with
+another one (say, of an earlier commit), alternating. It prints the result of each call and the
+peak working set and peak commit charge (median MB) after the load and after the append.
 """
 
 import argparse
@@ -48,13 +56,73 @@ def wine_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
+def write_lines(path, lines):
+    """Writes (count, bytes) runs of lines of 'x' bytes, each ended by a line feed."""
+    with open(path, "wb") as file:
+        for count, length in lines:
+            line = b"x" * length + b"\n"
+            for _ in range(count):
+                file.write(line)
+
+
+def long_lines(args, env, work, dlls, bench_exe):
+    """The long-line cases of --long-lines, as Markdown."""
+    kib, mib = 1024, 1024 * 1024
+    files = {
+        "800x520K": [(800, 520 * kib)],
+        "2000x600K": [(2000, 600 * kib)],
+        "260M": [(1, 260 * mib)],
+        "mixed400M": [(500, 8), (1, 400 * mib), (500, 8)],
+        "480M": [(1, 480 * mib)],
+    }
+    for name, lines in files.items():
+        write_lines(os.path.join(work, name), lines)
+    cases = [
+        ("800 lines of 520 KiB: load", "load", "800x520K", []),
+        ("2,000 lines of 600 KiB: load", "load", "2000x600K", []),
+        ("one field of 260 MiB: load, append the same file", "append", "260M", []),
+        ("a 400 MiB line among 1,000 short ones: load, delete it, append a 480 MiB line",
+         "append", "mixed400M", ["--delete", "501", "--append-file", wine_path(
+             os.path.join(work, "480M"))]),
+    ]
+    rows = ["| case | DLL | result | peak working set after the load, MB | peak commit after "
+            "the load, MB | peak commit after the append, MB |", "|---|---|---|---:|---:|---:|"]
+    for label, mode, name, extra in cases:
+        outcomes = {dll: [] for dll in dlls}
+        for _ in range(args.rounds):
+            for dll, path in dlls.items():
+                done = subprocess.run(
+                    ["wine", bench_exe, "--mode", mode, "--file",
+                     wine_path(os.path.join(work, name)), "--library", wine_path(path)] + extra,
+                    capture_output=True, text=True, env=env, check=False)
+                if done.returncode == 0:
+                    outcomes[dll].append(parse_pairs(done.stdout))
+                else:
+                    outcomes[dll].append({"failed": done.stderr.strip().splitlines()[-1]})
+        for dll, results in outcomes.items():
+            failed = [r["failed"] for r in results if "failed" in r]
+            good = [r for r in results if "failed" not in r]
+            result = (f"failed: {failed[0]}" + (f" ({len(failed)} of {len(results)} runs)"
+                                                if len(failed) < len(results) else "")
+                      if failed else f"ok, {good[0]['records']} records loaded")
+
+            def mb(key, good=good):
+                values = [int(r[key]) / 1024 for r in good if key in r]
+                return f"{statistics.median(values):.0f}" if values else "-"
+            rows.append(f"| {label} | {dll} | {result} | {mb('hwm_kb')} | {mb('commit_kb')} | "
+                        f"{mb('commit_kb_after')} |")
+    return rows
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n", maxsplit=1)[0])
     parser.add_argument("--size-mb", type=float, default=100.0)
     parser.add_argument("--rounds", type=int, default=3)
-    parser.add_argument("--shapes", default="A,B,C")
+    parser.add_argument("--shapes", default="A,B,C,D")
     parser.add_argument("--out")
     parser.add_argument("--sse2", action="store_true")
+    parser.add_argument("--long-lines", action="store_true")
+    parser.add_argument("--baseline-dll", help="with --long-lines, also measure this DLL")
     args = parser.parse_args()
 
     linux_build = os.path.join(ROOT, "build", "compare")
@@ -88,7 +156,14 @@ def main():
 
     report = [f"Command: `bench/wine_bench.py {' '.join(sys.argv[1:])}`", ""]
     try:
-        for name in [s.strip().upper() for s in args.shapes.split(",") if s.strip()]:
+        if args.long_lines:
+            dlls = {"this tree": os.path.join(builds["Windows (Wine)"], "datenbank.dll")}
+            if args.baseline_dll:
+                dlls["baseline"] = os.path.abspath(args.baseline_dll)
+            report += long_lines(args, env, work, dlls, os.path.join(
+                builds["Windows (Wine)"], "bench", "datenbank_bench_win32.exe"))
+        shapes = [] if args.long_lines else [s.strip().upper() for s in args.shapes.split(",")]
+        for name in [s for s in shapes if s]:
             base = SHAPES[name]
             path = os.path.join(work, f"shape_{name}.csv")
             lines = max(1, round(base["lines"] * args.size_mb / 100))

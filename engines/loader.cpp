@@ -201,7 +201,7 @@ int TFileLoader::Measure(bool* empty) noexcept {
   }
   // Counts the interface cannot carry are refused rather than wrapped.
   if (counter.lines > INT_MAX || counter.maxFields > INT_MAX ||
-      counter.longestFieldBound >= INT_MAX) {
+      counter.longestFieldBound > std::int64_t{INT_MAX} + 2) {  // INT_MAX bytes, CR, LF
     return dbErrOutOfMemory;
   }
   FMeasure.bytes = bytes;

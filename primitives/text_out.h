@@ -39,7 +39,7 @@ class TTextOut {
 
   // Copies text, or returns its length when it does not fit.
   int Deliver(const char* text, std::size_t length) const noexcept {
-    // Texts never reach INT_MAX bytes: the loaders and SetField refuse longer ones.
+    // INT_MAX bytes is the longest text the loaders and SetField take.
     if (FSize == 0 || length > FSize - 1U) {
       return length > INT_MAX ? INT_MAX : static_cast<int>(length);
     }

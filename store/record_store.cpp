@@ -1,6 +1,7 @@
 // Records, chunks and the blocks of their own that records and texts may be.
 #include "store/record_store.h"
 
+#include <cstring>
 #include <limits>
 
 #include "primitives/text_window.h"
@@ -8,21 +9,15 @@
 
 namespace {
 
-// Chunks start small, so a small table stays small, and double up to this size.
-constexpr std::size_t kFirstChunkBytes = std::size_t{4} * 1024;
-constexpr std::size_t kLargestChunkBytes =
-    std::size_t{1} * 1024 * 1024 - 64;  // a MiB with the header
-
 // A chunk's block: the header, the capacity, and a window's worth of bytes after it, so that even a
 // text at the very end of the capacity has its window inside the block.
 std::size_t ChunkBlockBytes(std::size_t capacity) noexcept {
   return sizeof(TChunk) + capacity + kTextWindow;
 }
 
-// Chunks this large come from the allocator's large blocks.
-bool IsLarge(std::size_t capacity) noexcept {
-  return capacity >= kLargestChunkBytes;
-}
+// Blocks this large come from the allocator's large blocks (on Linux mapped with their pages
+// present, and unmapped when released): a chunk is written from end to end right away.
+constexpr std::size_t kLargeBlockBytes = std::size_t{64} * 1024;
 
 }  // namespace
 
@@ -77,11 +72,12 @@ void TRecordStore::FreeRecord(TRecordNode* record, int fieldCount) noexcept {
 bool TRecordStore::SetText(TRecordNode* record, int index, const char* text,
                            std::size_t length) noexcept {
   // Whole windows up to the one that holds the NUL, so the text can be read a window at a time.
-  const std::size_t windows = length / kTextWindow + 1;
-  char* copy = NewTextBlock(*FAllocator, text, length, windows * kTextWindow);
+  const std::size_t block = (length / kTextWindow + 1) * kTextWindow;
+  char* copy = NewTextBlock(*FAllocator, text, length, block);
   if (copy == nullptr) {
     return false;
   }
+  CheckHandedOutText(copy, copy, copy + block);
   char*& field = record->Fields()[index];
   if (OwnsText(record, field)) {
     FAllocator->Release(field);
@@ -104,7 +100,6 @@ void TRecordStore::ReleaseAll(TRecordNode* first, int fieldCount) noexcept {
     record = next;
   }
   ReleaseChunks();
-  FNextChunkBytes = 0;
 }
 
 void TRecordStore::Adopt(TRecordStore& other) noexcept {
@@ -120,25 +115,64 @@ void TRecordStore::Adopt(TRecordStore& other) noexcept {
     FChunks = other.FChunks;
   }
   FOwnBlocks += other.FOwnBlocks;
-  if (other.FNextChunkBytes > FNextChunkBytes) {
-    FNextChunkBytes = other.FNextChunkBytes;
-  }
   other.FChunks = nullptr;
   other.FOwnBlocks = 0;
-  other.FNextChunkBytes = 0;
 }
 
-TChunk* TRecordStore::NewChunk(std::size_t bytes) noexcept {
-  std::size_t capacity = FNextChunkBytes < kFirstChunkBytes ? kFirstChunkBytes : FNextChunkBytes;
-  if (capacity < bytes) {
-    capacity = bytes;
+const char* TRecordStore::CheckTexts(const TRecordNode* first, int fieldCount) const noexcept {
+  for (const TRecordNode* record = first; record != nullptr; record = record->Next) {
+    const TChunk* chunk = record->Chunk;
+    const auto* node = reinterpret_cast<const char*>(record);
+    if (chunk != nullptr && (!chunk->Holds(node) || chunk->live == 0)) {
+      return "a record lies outside its chunk";
+    }
+    const char* const* fields = record->Fields();
+    for (int i = 0; i < fieldCount; ++i) {
+      const char* text = fields[i];
+      if (text == nullptr) {
+        continue;
+      }
+      if (chunk != nullptr && chunk->Holds(text)) {
+        const char* end = chunk->BlockEnd();
+        if (!WindowInside(text, chunk->Data(), end)) {
+          return "a text's window leaves its chunk";
+        }
+        const void* nul = std::memchr(text, '\0', static_cast<std::size_t>(end - text));
+        if (nul == nullptr) {
+          return "a text in a chunk has no NUL inside the chunk";
+        }
+        // The window that holds the NUL is read whole too.
+        const auto length = static_cast<std::size_t>(static_cast<const char*>(nul) - text);
+        if (!WindowInside(text + length / kTextWindow * kTextWindow, chunk->Data(), end)) {
+          return "the window with a text's NUL leaves its chunk";
+        }
+      } else {
+        for (const TChunk* other = FChunks; other != nullptr; other = other->next) {
+          if (other->Holds(text)) {
+            return "a text lies in a chunk other than its record's";
+          }
+        }
+        // A block of its own holds the text in whole windows, zeros after the NUL.
+        const std::size_t length = std::strlen(text);
+        for (std::size_t j = length; j < (length / kTextWindow + 1) * kTextWindow; ++j) {
+          if (text[j] != '\0') {
+            return "a text of its own is not followed by zeros up to a window";
+          }
+        }
+      }
+    }
   }
+  return nullptr;
+}
+
+TChunk* TRecordStore::NewChunk(std::size_t capacity, bool lazy) noexcept {
   if (capacity > std::numeric_limits<std::size_t>::max() - sizeof(TChunk) - kTextWindow) {
     return nullptr;
   }
   const std::size_t block = ChunkBlockBytes(capacity);
-  auto* chunk = static_cast<TChunk*>(IsLarge(capacity) ? FAllocator->AllocateLarge(block)
-                                                       : FAllocator->Allocate(block));
+  const bool large = !lazy && block >= kLargeBlockBytes;
+  auto* chunk =
+      static_cast<TChunk*>(large ? FAllocator->AllocateLarge(block) : FAllocator->Allocate(block));
   if (chunk == nullptr) {
     return nullptr;
   }
@@ -150,27 +184,8 @@ TChunk* TRecordStore::NewChunk(std::size_t bytes) noexcept {
   FChunks = chunk;
   chunk->capacity = capacity;
   chunk->live = 0;
-  if (FNextChunkBytes < kLargestChunkBytes) {
-    FNextChunkBytes =
-        FNextChunkBytes < kFirstChunkBytes ? 2 * kFirstChunkBytes : 2 * FNextChunkBytes;
-    if (FNextChunkBytes > kLargestChunkBytes) {
-      FNextChunkBytes = kLargestChunkBytes;
-    }
-  }
+  chunk->large = large ? 1 : 0;
   return chunk;
-}
-
-void TRecordStore::Expect(std::size_t bytes) noexcept {
-  std::size_t size = kFirstChunkBytes;
-  while (size < bytes && size < kLargestChunkBytes) {
-    size *= 2;
-  }
-  if (size > kLargestChunkBytes) {
-    size = kLargestChunkBytes;
-  }
-  if (size > FNextChunkBytes) {
-    FNextChunkBytes = size;
-  }
 }
 
 void TRecordStore::DropChunk(TChunk* chunk) noexcept {
@@ -186,7 +201,7 @@ void TRecordStore::DropChunk(TChunk* chunk) noexcept {
 }
 
 void TRecordStore::FreeChunk(TChunk* chunk) noexcept {
-  if (IsLarge(chunk->capacity)) {
+  if (chunk->large != 0) {
     FAllocator->ReleaseLarge(chunk, ChunkBlockBytes(chunk->capacity));
   } else {
     FAllocator->Release(chunk);

@@ -8,6 +8,8 @@
 //  3. Every record's field array has FFieldCount entries.
 //  4. FCurrent is null and FCurrentIndex -1, or FCurrent is a record of the list and
 //     FCurrentIndex its 1-based position.
+//  5. Every field text's window (kTextWindow bytes from its first) lies inside its block
+//     (TRecordStore::CheckTexts).
 // While no table is open the list is empty and there is no current record; FRecordCount and
 // FFieldCount keep their last values, which no operation reports until a table is open again.
 #ifndef OVELT_TABLE_DATENBANK_TABLE_H

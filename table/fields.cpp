@@ -92,7 +92,7 @@ int DB_CALL TDatenbank::SetField(int index, const char* text) {
   }
   const std::size_t length = std::strlen(text);
   // A text the text-out operations could not report the length of is refused like an allocation.
-  if (length >= static_cast<std::size_t>(INT_MAX)) {
+  if (length > static_cast<std::size_t>(INT_MAX)) {
     return dbErrOutOfMemory;
   }
   return FStore.SetText(FCurrent, index, text, length) ? dbOK : dbErrOutOfMemory;

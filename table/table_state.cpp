@@ -95,7 +95,8 @@ const char* TDatenbank::CheckInvariants() const noexcept {
     return "fewer records linked than counted";
   }
   if (FCurrent == nullptr) {
-    return FCurrentIndex == -1 ? nullptr : "an index without a current record";
+    return FCurrentIndex == -1 ? FStore.CheckTexts(FFirst, FFieldCount)
+                               : "an index without a current record";
   }
   if (currentPosition < 0) {
     return "the current record is not in the list";
@@ -103,5 +104,5 @@ const char* TDatenbank::CheckInvariants() const noexcept {
   if (currentPosition != FCurrentIndex) {
     return "the index is not the current record's position";
   }
-  return nullptr;
+  return FStore.CheckTexts(FFirst, FFieldCount);
 }

@@ -19,6 +19,7 @@ def status_kb(key):
 
 
 def load_csv(path):
+    csv.field_size_limit(sys.maxsize)  # the default, 128 KiB, refuses the long lines of shape D
     with open(path, newline="", encoding="latin-1") as file:
         return list(csv.reader(file, delimiter=";", quoting=csv.QUOTE_NONE))
 
