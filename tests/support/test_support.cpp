@@ -72,7 +72,7 @@ class TTableReaper : public ::testing::EmptyTestEventListener {
     for (TDatenbank* table : Tables()) {
       table->CloseTable();
       table->FreeFileName();
-      table->~TDatenbank();
+      table->TDatenbank::~TDatenbank();  // TDatenbankSse2 adds nothing to destroy
       SystemAllocator().Release(table);
     }
     Tables().clear();
