@@ -159,13 +159,9 @@ TFileLoader::~TFileLoader() {
   }
 }
 
-int TFileLoader::Open(const char* path) noexcept {
-  return FEnv.files->OpenForReading(path, &FFile) ? dbOK : dbErrFileAccess;
-}
-
-int TFileLoader::Measure(bool* empty) noexcept {
+int TFileLoader::OpenAndMeasure(const char* path, bool* empty) noexcept {
   std::uint64_t size = 0;
-  if (!FEnv.files->GetSize(FFile, &size)) {
+  if (!FEnv.files->OpenForReading(path, &FFile) || !FEnv.files->GetSize(FFile, &size)) {
     return dbErrFileAccess;
   }
   *empty = size == 0;

@@ -55,11 +55,10 @@ class TFileLoader {
   TFileLoader(const TFileLoader&) = delete;
   TFileLoader& operator=(const TFileLoader&) = delete;
 
-  // Opens the file exclusively. dbOK or dbErrFileAccess.
-  int Open(const char* path) noexcept;
-  // Queries the size and, unless the file is empty (*empty), runs the count pass.
-  // dbOK; dbErrFileAccess when a call fails; dbErrOutOfMemory when a count passes the 32-bit range.
-  int Measure(bool* empty) noexcept;
+  // Opens the file exclusively, queries its size and, unless the file is empty (*empty), runs the
+  // count pass. dbOK; dbErrFileAccess when a call fails; dbErrOutOfMemory when a count passes the
+  // 32-bit range.
+  int OpenAndMeasure(const char* path, bool* empty) noexcept;
   const TFileMeasure& Measured() const noexcept { return FMeasure; }
   // Places the first record, of fieldCount fields. dbOK or dbErrOutOfMemory, with nothing left
   // allocated.

@@ -17,12 +17,8 @@ int DB_CALL TDatenbank::AppendFile(int* fieldCount, DB_BOOL checkFieldCount,
     return result;
   }
   TFileLoader loader(FEnv, FDelimiter);
-  result = loader.Open(FFileName);
-  if (result != dbOK) {
-    return result;
-  }
   bool empty = false;
-  result = loader.Measure(&empty);
+  result = loader.OpenAndMeasure(FFileName, &empty);
   if (result != dbOK || empty) {
     return result;
   }
