@@ -7,7 +7,9 @@
 // must still run on processors without it, so only code between DB_SSE2_BEGIN and DB_SSE2_END may
 // use SSE2 there: the compiler turns it on for the functions defined in between, and for no other.
 // Functions defined outside, inline ones from headers included, stay free of it even where the
-// SSE2 code inlines them.
+// SSE2 code inlines them. GCC inlines them there only where every other target option agrees:
+// the build turns off -mstv, which the SSE2 pragma would otherwise turn on for its functions alone
+// (CMakeLists.txt; tools/test_windows.sh checks that the DLL's kernels call no small helper).
 #ifndef OVELT_PRIMITIVES_SIMD_H
 #define OVELT_PRIMITIVES_SIMD_H
 

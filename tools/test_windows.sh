@@ -122,6 +122,33 @@ check_sse2_confined() {
 }
 step "SSE2 only inside the SSE2 kernels of datenbank.dll" check_sse2_confined
 
+# The SSE2 kernels must inline the small helpers they share with the portable code (bit scans,
+# the writer's and the record's accessors): a call per field or per window costs the 32-bit DLL
+# a third of its speed. GCC does so only where both agree on every target option (-mno-stv in
+# CMakeLists.txt). A direct call from a kernel to a C++ function of a few instructions is one left
+# out (the C runtime's imports are calls by design).
+check_sse2_inlined() {
+    i686-w64-mingw32-objdump -d --no-show-raw-insn -C "$windows_build/datenbank.dll" | python3 -c '
+import re, sys
+starts, calls, current = [], [], None
+for line in sys.stdin:
+    head = re.match(r"^([0-9a-f]+) <(.*)>:$", line)
+    if head:
+        current = head.group(2)
+        starts.append((int(head.group(1), 16), current))
+        continue
+    call = re.search(r"\tcall +[0-9a-f]+ <(.*)>", line)
+    if call and current and "sse2" in current.lower() and "sse2" not in call.group(1).lower():
+        calls.append((current, call.group(1)))
+sizes = {name: b[0] - a[0] for a, b in zip(starts, starts[1:]) for name in [a[1]]}
+small = sorted({f"{caller} -> {name}" for caller, name in calls
+                if "(" in name and sizes.get(name, 1000) < 48})
+for entry in small:
+    print(entry)
+sys.exit(1 if small else 0)' || { echo "the SSE2 kernels above call small helpers out of line" >&2; return 1; }
+}
+step "SSE2 kernels of datenbank.dll inline their helpers" check_sse2_inlined
+
 if [ -f "$linux_build/CMakeCache.txt" ]; then
     step "Linux library in $linux_build" cmake --build "$linux_build" -j "$jobs" --target datenbank
 fi
