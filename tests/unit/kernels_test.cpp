@@ -9,6 +9,7 @@
 
 #include "primitives/byte_scan.h"
 #include "primitives/byte_scan_sse2.h"
+#include "primitives/fingerprint.h"
 #include "primitives/text_window.h"
 #include "primitives/text_window_sse2.h"
 #include "tests/support/faulty_allocator.h"
@@ -46,6 +47,31 @@ TEST(KernelsTest, ChoiceFollowsTheProcessor) {
   env.kernels = ChooseKernels(false);
   ScopedTable chosen(env);
   EXPECT_EQ(dynamic_cast<TDatenbankSse2*>(chosen.get()), nullptr);
+}
+
+// The loader tells a file that changed between its passes by the fingerprint; each build takes
+// one of the two, so both must notice a changed byte anywhere, and words that changed places.
+TEST(KernelsTest, BothFingerprintsNoticeChangedBytes) {
+  std::mt19937 random(11);
+  const std::string block = RandomBytes(random, 100);
+  for (auto* fingerprint : {&Fingerprint32, &Fingerprint64}) {
+    const auto of = [fingerprint](const std::string& bytes) {
+      return fingerprint(5, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    };
+    for (const std::size_t size : {std::size_t{3}, std::size_t{17}, std::size_t{100}}) {
+      const std::string original = block.substr(0, size);
+      for (std::size_t at = 0; at < size; ++at) {
+        std::string changed = original;
+        changed[at] = static_cast<char>(changed[at] ^ (1 << (random() % 8)));
+        EXPECT_NE(of(changed), of(original)) << "size " << size << ", byte " << at;
+        std::string swapped = original;
+        std::swap(swapped[at], swapped[(at + 4) % size]);
+        if (swapped != original) {
+          EXPECT_NE(of(swapped), of(original)) << "size " << size << ", swap at " << at;
+        }
+      }
+    }
+  }
 }
 
 #if DB_SSE2_VARIANT
