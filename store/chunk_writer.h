@@ -79,6 +79,13 @@ class TChunkWriter {
   }
   // The run bytes written at FieldRoom's pointer belong to the field.
   void Wrote(std::size_t run) noexcept { FWrite += run; }
+  // How many bytes FieldRoom takes now without moving the record: a caller may write that many at
+  // FieldRoom(0), and a window after them, keep them with Wrote, and ask only when they are used.
+  std::size_t RoomInPlace() const noexcept {
+    const auto room = static_cast<std::size_t>(FEnd - FWrite);
+    const std::size_t left = static_cast<std::size_t>(INT_MAX) - (FWrite - FFieldStart);
+    return room == 0 ? 0 : (room - 1 < left ? room - 1 : left);
+  }
 
   // Ends the field being written as field index of the current record. False when memory runs out.
   bool EndField(int index) noexcept {
