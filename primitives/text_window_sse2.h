@@ -42,11 +42,16 @@ inline std::size_t StoredTextLength(const char* text) noexcept {
 }
 
 inline void CopyStoredText(char* target, const char* text, std::size_t length) noexcept {
-  std::size_t at = 0;
-  for (; length + 1 - at > kTextWindow; at += kTextWindow) {
+  if (length + 1 < kTextWindow) {
+    CopyShortText(target, text, length + 1);
+    return;
+  }
+  // Whole windows, and the last one ending at the NUL: it overlaps what is copied already.
+  const std::size_t last = length + 1 - kTextWindow;
+  for (std::size_t at = 0; at < last; at += kTextWindow) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(target + at), LoadWindow(text + at));
   }
-  CopyShortText(target + at, text + at, length + 1 - at);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(target + last), LoadWindow(text + last));
 }
 
 inline int CopyWindow(char* target, const char* window) noexcept {
