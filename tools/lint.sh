@@ -67,7 +67,7 @@ if command -v "$mingw" >/dev/null 2>&1; then
     sed -n '/#include <...> search starts here:/,/End of search list/s/^ \(.*\)/-isystem \1/p' |
     tr '\n' ' ')
   sed -e "s#\"[^\" ]*$mingw #\"clang++ --target=i686-w64-mingw32 -nostdinc $includes #" \
-    -e 's/ -fno-keep-inline-dllexport//' build/windows/compile_commands.json \
+    -e 's/ -fno-keep-inline-dllexport//' -e 's/ -mno-stv//' build/windows/compile_commands.json \
     >"$scratch/compile_commands.json"
   if ! tidy "$scratch" platform/*_win32.cpp module/*_win32.cpp; then
     report
