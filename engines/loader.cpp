@@ -195,13 +195,16 @@ int TFileLoader::OpenAndMeasure(const char* path, bool* empty) noexcept {
     }
     counter.EndField(0);
   }
-  // Counts the interface cannot carry are refused rather than wrapped.
-  if (counter.lines > INT_MAX || counter.maxFields > INT_MAX ||
-      counter.longestFieldBound > std::int64_t{INT_MAX} + 2) {  // INT_MAX bytes, CR, LF
+  // Counts the interface cannot carry are refused rather than wrapped. A field count past it
+  // cannot even be reported; a line count or a field length past it is, with the field count.
+  if (counter.maxFields > INT_MAX) {
     return dbErrOutOfMemory;
   }
+  FMeasure.tooLarge =
+      counter.lines > INT_MAX ||
+      counter.longestFieldBound > std::int64_t{INT_MAX} + 2;  // INT_MAX bytes, CR, LF
   FMeasure.bytes = bytes;
-  FMeasure.lineCount = static_cast<int>(counter.lines);
+  FMeasure.lineCount = static_cast<int>(counter.lines > INT_MAX ? INT_MAX : counter.lines);
   FMeasure.maxFieldCount = static_cast<int>(counter.maxFields);
   FMeasure.consistent = counter.consistent;
   FMeasure.fingerprint = fingerprint;

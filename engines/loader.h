@@ -34,8 +34,11 @@ struct TFileMeasure {
   int lineCount = 0;       // line feeds, plus one when the last byte is not a line feed
   int maxFieldCount = 0;   // the largest field count of any line
   bool consistent = true;  // every line ended by a line feed has the first line's field count
-  std::uint64_t fingerprint =
-      0;  // of the bytes read, to tell whether the second pass reads the same
+  // of the bytes read, to tell whether the second pass reads the same
+  std::uint64_t fingerprint = 0;
+  // more lines, or a longer field, than the interface can carry: the file is refused once the
+  // field count is checked (dbErrOutOfMemory)
+  bool tooLarge = false;
 };
 
 // The checks both loaders make once the file is measured, in this order, writing the
@@ -56,8 +59,8 @@ class TFileLoader {
   TFileLoader& operator=(const TFileLoader&) = delete;
 
   // Opens the file exclusively, queries its size and, unless the file is empty (*empty), runs the
-  // count pass. dbOK; dbErrFileAccess when a call fails; dbErrOutOfMemory when a count passes the
-  // 32-bit range.
+  // count pass. dbOK; dbErrFileAccess when a call fails; dbErrOutOfMemory when the field count
+  // passes the 32-bit range (other counts past it set Measured().tooLarge).
   int OpenAndMeasure(const char* path, bool* empty) noexcept;
   const TFileMeasure& Measured() const noexcept { return FMeasure; }
   // Places the first record, of fieldCount fields. dbOK or dbErrOutOfMemory, with nothing left

@@ -113,7 +113,9 @@ class TMainDB {
    *    field count than the first line, the result is dbErrIntegrity and *sameFieldCount becomes 0;
    *    otherwise it receives 1 when those lines agree, else 0. After dbErrFieldCount it is not
    *    written.
-   * Null pointers are never written; a null sameFieldCount counts as 0. */
+   * A file of more lines, or a longer field, than 32 bits can count is refused with
+   * dbErrOutOfMemory after these checks; one of more fields than that, before them (nothing is
+   * written). Null pointers are never written; a null sameFieldCount counts as 0. */
   virtual int DB_CALL LoadFile(int* fieldCount, DB_BOOL checkFieldCount,
                                DB_BOOL* sameFieldCount) = 0;
   /* 9: appends the records of the file named by the stored path to the open table. Returns the

@@ -34,8 +34,8 @@ int DB_CALL TDatenbank::AppendFile(int* fieldCount, DB_BOOL checkFieldCount,
   if (result != dbOK) {
     return result;
   }
-  // A total the record count cannot carry is refused rather than wrapped.
-  if (measure.lineCount > INT_MAX - FRecordCount) {
+  // A file, or a total, the record count cannot carry is refused rather than wrapped.
+  if (measure.tooLarge || measure.lineCount > INT_MAX - FRecordCount) {
     return dbErrOutOfMemory;
   }
 

@@ -38,6 +38,9 @@ int DB_CALL TDatenbank::LoadFile(int* fieldCount, DB_BOOL checkFieldCount,
   if (result != dbOK) {
     return result;
   }
+  if (measure.tooLarge) {
+    return dbErrOutOfMemory;
+  }
 
   result = loader.PlaceFirstRecord(FFieldCount);
   if (result != dbOK) {
