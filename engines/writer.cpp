@@ -119,6 +119,20 @@ int WriteRecords(TKernelSet kernels, TOutputBuffer& out, const TRecordNode* firs
   return portable::WriteRecords(out, first, fieldCount, delimiter);
 }
 
+// Writes every record to the open temporary file (or the target, in place) and closes it: the
+// count of records written, or dbErrWriteFailed.
+int WriteAndClose(const TModuleEnv& env, TSaveTarget& target, char* buffer, std::size_t capacity,
+                  const TRecordNode* first, int fieldCount, char delimiter) noexcept {
+  TFileSystem& files = *env.files;
+  TOutputBuffer out(files, &target, buffer, capacity);
+  const int written = WriteRecords(env.kernels, out, first, fieldCount, delimiter);
+  const bool complete = out.Finish();
+  if (!complete || !files.Flush(&target) || !files.CloseTemporary(&target)) {
+    return dbErrWriteFailed;
+  }
+  return written;
+}
+
 }  // namespace
 
 int WriteRecordsToFile(const TModuleEnv& env, const char* path, const TRecordNode* first,
@@ -127,28 +141,35 @@ int WriteRecordsToFile(const TModuleEnv& env, const char* path, const TRecordNod
   TSaveTarget target;
   target.path[0] = '\0';
   target.temporary[0] = '\0';
-  if (!files.OpenTarget(path, &target) || !files.CreateTemporary(&target)) {
+  if (!files.OpenTarget(path, &target)) {
+    files.EndSave(&target);
+    return dbErrFileAccess;
+  }
+  const bool beside = files.CreateTemporary(&target);
+  if (!beside && !files.WriteInPlace(&target)) {
     files.EndSave(&target);
     return dbErrFileAccess;
   }
 
   // Without memory for the large buffer the save still goes through, in small writes.
   char fallback[kFallbackBufferSize];
-  auto* buffer = static_cast<char*>(env.allocator->Allocate(kWriteBufferSize));
-  TOutputBuffer out(files, &target, buffer != nullptr ? buffer : fallback,
-                    buffer != nullptr ? kWriteBufferSize : sizeof(fallback));
-  const int written = WriteRecords(env.kernels, out, first, fieldCount, delimiter);
-  const bool complete = out.Finish();
-  env.allocator->Release(buffer);
-
-  int result = written;
-  if (!complete || !files.Flush(&target) || !files.CloseTemporary(&target)) {
-    result = dbErrWriteFailed;
-  } else if (!files.Replace(&target)) {
-    result = dbErrFileAccess;
-  } else {
+  auto* large = static_cast<char*>(env.allocator->Allocate(kWriteBufferSize));
+  char* const buffer = large != nullptr ? large : fallback;
+  const std::size_t capacity = large != nullptr ? kWriteBufferSize : sizeof(fallback);
+  if (beside) {
+    (void)files.CopyAttributes(&target, buffer, capacity);  // best effort, as documented
+  }
+  int result = WriteAndClose(env, target, buffer, capacity, first, fieldCount, delimiter);
+  if (result >= 0 && beside && !files.Replace(&target)) {
+    // A directory that refuses the rename (a sticky one, holding another user's file) may
+    // still let the file itself be written.
+    result = files.WriteInPlace(&target)
+                 ? WriteAndClose(env, target, buffer, capacity, first, fieldCount, delimiter)
+                 : dbErrFileAccess;
+  } else if (result >= 0 && beside) {
     (void)files.SyncDirectory(&target);  // best effort: the new content is in place
   }
+  env.allocator->Release(large);
   files.EndSave(&target);
   return result;
 }

@@ -27,6 +27,7 @@ struct TSaveTarget {
   std::uint32_t owner = 0;        // owner and group the new file gets, where the platform has them
   std::uint32_t group = 0;
   bool exists = false;        // the target existed when the save began
+  bool refused = false;       // the directory refused a new file or a rename in it
   std::uint64_t written = 0;  // bytes written to the temporary file so far
   std::uint64_t started = 0;  // of those, the bytes whose writeback has been started
 };
@@ -60,22 +61,34 @@ class TFileSystem {
   virtual void Close(TFileHandle file) noexcept = 0;
 
   // --- Saving by replacement ---
-  // A save runs OpenTarget, CreateTemporary, Write..., Flush, CloseTemporary, Replace,
-  // SyncDirectory, and always
-  // ends with EndSave, which removes a temporary file that was not moved into place and lets go of
-  // the target. Until Replace succeeds the target keeps its bytes.
+  // A save runs OpenTarget, CreateTemporary, CopyAttributes, Write..., Flush, CloseTemporary,
+  // Replace, SyncDirectory, and always ends with EndSave, which removes a temporary file that was
+  // not moved into place and lets go of the target. Until Replace succeeds the target keeps its
+  // bytes. Where the directory refuses the temporary file or the rename (refused), an existing
+  // target may instead be written in place: WriteInPlace, Write..., Flush, CloseTemporary.
   //
   // Resolves path and, if the file exists, checks that it may be replaced (a regular, writable file
   // no other handle holds) and holds it. False: the target cannot be written; nothing was touched.
   virtual bool OpenTarget(const char* path, TSaveTarget* target) noexcept = 0;
-  // Creates the new, empty temporary file beside the target.
+  // Creates the new, empty temporary file beside the target, with the old file's permissions
+  // (and owner, where the process may give it). Sets refused when the directory does not allow it.
   virtual bool CreateTemporary(TSaveTarget* target) noexcept = 0;
+  // Gives the temporary file what else the old one carries: its extended attributes, POSIX ACLs
+  // among them (Linux), or its security descriptor (Windows). scratch, of size bytes, is memory
+  // the call may use meanwhile. Best effort, like SyncDirectory: false when something could not
+  // be copied, and the save goes on with what could.
+  virtual bool CopyAttributes(TSaveTarget* target, char* scratch, std::size_t size) noexcept = 0;
+  // Makes the writes go to the existing target itself, emptied first, where the directory refused
+  // the temporary file or the rename (refused) and the target is held. Not atomic: a save that
+  // fails after this leaves the target incomplete. False, with nothing changed, otherwise.
+  virtual bool WriteInPlace(TSaveTarget* target) noexcept = 0;
   // Writes all size bytes to the temporary file.
   virtual bool Write(TSaveTarget* target, const void* data, std::uint32_t size) noexcept = 0;
   // Forces the temporary file's content to the device.
   virtual bool Flush(TSaveTarget* target) noexcept = 0;
   virtual bool CloseTemporary(TSaveTarget* target) noexcept = 0;
-  // Puts the temporary file in the target's place in one step.
+  // Puts the temporary file in the target's place in one step. Sets refused when the directory
+  // does not allow it.
   virtual bool Replace(TSaveTarget* target) noexcept = 0;
   // Makes the replacement itself durable where the platform needs a separate step for it. Best
   // effort: the new content is in place either way, so the writer ignores a failure.

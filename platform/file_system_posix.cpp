@@ -7,6 +7,9 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
 #include <time.h>
 #include <unistd.h>
 
@@ -38,6 +41,62 @@ void SplitPath(const char* path, std::size_t* directoryLength, const char** name
   const char* slash = std::strrchr(path, '/');
   *directoryLength = slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
   *name = path + *directoryLength;
+}
+
+// The file a chain of symbolic links from path ends in, when that file does not exist: its
+// directory resolved, its name as the last link gives it. False for a loop, a chain of more than
+// 40 links, or a directory that does not exist.
+bool WhereLinkLeads(const char* path, char (&resolved)[TSaveTarget::kPathCapacity]) {
+  char current[TSaveTarget::kPathCapacity];
+  if (!CopyPath(current, path)) {
+    return false;
+  }
+  for (int hop = 0; hop < 40; ++hop) {
+    std::size_t directoryLength = 0;
+    const char* name = nullptr;
+    SplitPath(current, &directoryLength, &name);
+    struct stat info {};
+    if (lstat(current, &info) != 0) {
+      if (errno != ENOENT || *name == '\0') {
+        return false;
+      }
+      char directory[TSaveTarget::kPathCapacity];
+      std::memcpy(directory, current, directoryLength);
+      directory[directoryLength] = '\0';
+      if (realpath(directoryLength == 0 ? "." : directory, resolved) == nullptr) {
+        return false;
+      }
+      const std::size_t used = std::strlen(resolved);
+      const int n = std::snprintf(resolved + used, sizeof(resolved) - used, "%s%s",
+                                  used > 0 && resolved[used - 1] == '/' ? "" : "/", name);
+      return n > 0 && static_cast<std::size_t>(n) < sizeof(resolved) - used;
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      return false;  // the chain ends in a file after all: not a dangling link
+    }
+    char next[TSaveTarget::kPathCapacity];
+    const ssize_t length = readlink(current, next, sizeof(next) - 1);
+    if (length < 0) {
+      return false;
+    }
+    next[length] = '\0';
+    // A relative link is read from the directory that holds it.
+    char joined[TSaveTarget::kPathCapacity];
+    const int n = next[0] == '/' ? std::snprintf(joined, sizeof(joined), "%s", next)
+                                 : std::snprintf(joined, sizeof(joined), "%.*s%s",
+                                                 static_cast<int>(directoryLength), current, next);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof(joined)) {
+      return false;
+    }
+    std::memcpy(current, joined, static_cast<std::size_t>(n) + 1);
+  }
+  return false;
+}
+
+// Whether a failed creation or rename was the directory's refusal (no write permission, or a
+// sticky directory holding another user's file) rather than a fault of the device.
+bool IsRefusal(int error) {
+  return error == EACCES || error == EPERM;
 }
 
 bool SyncDirectoryOf(const char* path) {
@@ -128,9 +187,10 @@ class TPosixFileSystem final : public TFileSystem {
     struct stat link {};
     if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
       // The link is followed: the file it names is replaced, the link stays. A dangling link
-      // or one in a loop is refused.
+      // gets the file it names, as a plain write would create it; a loop is refused.
       static_assert(TSaveTarget::kPathCapacity > PATH_MAX, "realpath needs PATH_MAX bytes");
-      if (realpath(path, target->path) == nullptr) {
+      if (realpath(path, target->path) == nullptr &&
+          (errno != ENOENT || !WhereLinkLeads(path, target->path))) {
         return false;
       }
     } else if (!CopyPath(target->path, path)) {
@@ -199,6 +259,7 @@ class TPosixFileSystem final : public TFileSystem {
         if (errno == EEXIST) {
           continue;
         }
+        target->refused = IsRefusal(errno);
         return false;
       }
       target->temp = fd;
@@ -213,6 +274,54 @@ class TPosixFileSystem final : public TFileSystem {
       return true;
     }
     return false;
+  }
+
+  bool CopyAttributes(TSaveTarget* target, char* scratch, std::size_t size) noexcept override {
+#if defined(__linux__)
+    if (!target->exists) {
+      return true;  // a new file: nothing to keep
+    }
+    // The names first, then each value in the room after them.
+    const int from = ToDescriptor(target->held);
+    const ssize_t listed = flistxattr(from, scratch, size / 2);
+    if (listed < 0) {
+      return errno == ENOTSUP;  // a file system without extended attributes: nothing to copy
+    }
+    char* const value = scratch + listed;
+    const std::size_t room = size - static_cast<std::size_t>(listed);
+    bool all = true;
+    for (const char* name = scratch; name < scratch + listed; name += std::strlen(name) + 1) {
+      const ssize_t length = fgetxattr(from, name, value, room);
+      if (length < 0 || fsetxattr(ToDescriptor(target->temp), name, value,
+                                  static_cast<std::size_t>(length), 0) != 0) {
+        all = false;  // one this process may not read or set (trusted.*, say): the others go on
+      }
+    }
+    return all;
+#else
+    static_cast<void>(target);
+    static_cast<void>(scratch);
+    static_cast<void>(size);
+    return true;
+#endif
+  }
+
+  bool WriteInPlace(TSaveTarget* target) noexcept override {
+    if (!target->refused || !target->exists || target->held == kNoFile) {
+      return false;
+    }
+    const int fd = fcntl(ToDescriptor(target->held), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+      return false;
+    }
+    if (lseek(fd, 0, SEEK_SET) != 0 || ftruncate(fd, 0) != 0) {
+      CloseDescriptor(fd);
+      return false;
+    }
+    target->temp = fd;
+    target->written = 0;
+    target->started = 0;
+    return true;
   }
 
   bool Write(TSaveTarget* target, const void* data, std::uint32_t size) noexcept override {
@@ -262,6 +371,7 @@ class TPosixFileSystem final : public TFileSystem {
 
   bool Replace(TSaveTarget* target) noexcept override {
     if (rename(target->temporary, target->path) != 0) {
+      target->refused = IsRefusal(errno);
       return false;
     }
     target->temporary[0] = '\0';

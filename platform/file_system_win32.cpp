@@ -229,6 +229,13 @@ class TWin32FileSystem final : public TFileSystem {
     return false;
   }
 
+  bool CopyAttributes(TSaveTarget* /*target*/, char* /*scratch*/,
+                      std::size_t /*size*/) noexcept override {
+    return true;
+  }
+
+  bool WriteInPlace(TSaveTarget* /*target*/) noexcept override { return false; }
+
   bool Write(TSaveTarget* target, const void* data, std::uint32_t size) noexcept override {
     const auto* bytes = static_cast<const char*>(data);
     while (size > 0) {

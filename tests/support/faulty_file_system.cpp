@@ -11,9 +11,9 @@ namespace dbtest {
 
 const char* FileOpName(FileOp op) {
   static const char* const kNames[] = {
-      "FileExists",     "OpenForReading", "GetSize",         "Read",    "Rewind",
-      "Close",          "OpenTarget",     "CreateTemporary", "Write",   "Flush",
-      "CloseTemporary", "Replace",        "SyncDirectory",   "EndSave", "none"};
+      "FileExists",     "OpenForReading",  "GetSize",        "Read",         "Rewind", "Close",
+      "OpenTarget",     "CreateTemporary", "CopyAttributes", "WriteInPlace", "Write",  "Flush",
+      "CloseTemporary", "Replace",         "SyncDirectory",  "EndSave",      "none"};
   return kNames[static_cast<unsigned>(op)];
 }
 
@@ -73,6 +73,8 @@ int FaultyFileSystem::SaveResult(int written) const {
     case FileOp::kFlush:
     case FileOp::kCloseTemporary:
       return dbErrWriteFailed;
+    case FileOp::kCopyAttributes:  // then the writes fail too, when the failure persists
+      return persistent_ ? dbErrWriteFailed : written;
     case FileOp::kSyncDirectory:
       return written;
     default:
@@ -182,7 +184,24 @@ bool FaultyFileSystem::OpenTarget(const char* path, TSaveTarget* target) noexcep
 }
 
 bool FaultyFileSystem::CreateTemporary(TSaveTarget* target) noexcept {
-  return !Fails(FileOp::kCreateTemporary) && ForwardingFileSystem::CreateTemporary(target);
+  if (Fails(FileOp::kCreateTemporary)) {
+    return false;
+  }
+  if (refuseNewFiles_) {
+    target->refused = true;
+    return false;
+  }
+  return ForwardingFileSystem::CreateTemporary(target);
+}
+
+bool FaultyFileSystem::CopyAttributes(TSaveTarget* target, char* scratch,
+                                      std::size_t size) noexcept {
+  return !Fails(FileOp::kCopyAttributes) &&
+         ForwardingFileSystem::CopyAttributes(target, scratch, size);
+}
+
+bool FaultyFileSystem::WriteInPlace(TSaveTarget* target) noexcept {
+  return !Fails(FileOp::kWriteInPlace) && ForwardingFileSystem::WriteInPlace(target);
 }
 
 bool FaultyFileSystem::Write(TSaveTarget* target, const void* data, std::uint32_t size) noexcept {

@@ -22,6 +22,8 @@ enum class FileOp : unsigned {
   kClose,
   kOpenTarget,
   kCreateTemporary,
+  kCopyAttributes,
+  kWriteInPlace,
   kWrite,
   kFlush,
   kCloseTemporary,
@@ -71,8 +73,9 @@ class FaultyFileSystem final : public ForwardingFileSystem {
   int LoaderResult() const;
   bool Measured() const;
   // What that failure makes SaveFile answer: a write failure from the first write to closing the
-  // temporary file, else an access failure; only the directory sync, which is best effort, leaves
-  // written, the answer without a failure.
+  // temporary file, else an access failure; only the attribute copy (unless the failure persists
+  // into the writes) and the directory sync, which are best effort, leave written, the answer
+  // without a failure.
   int SaveResult(int written) const;
   // Files opened for reading and not closed again.
   int OpenFiles() const { return openFiles_; }
@@ -87,6 +90,9 @@ class FaultyFileSystem final : public ForwardingFileSystem {
   // The size GetSize reports, whatever is read.
   void FakeSize(std::uint64_t size);
   void ClearScript();
+  // From now on CreateTemporary is refused as by a directory the process may not write (the
+  // refusal is not a failure: nothing counts it).
+  void RefuseNewFiles() { refuseNewFiles_ = true; }
 
   bool FileExists(const char* path) noexcept override;
   bool OpenForReading(const char* path, TFileHandle* file) noexcept override;
@@ -97,6 +103,8 @@ class FaultyFileSystem final : public ForwardingFileSystem {
   void Close(TFileHandle file) noexcept override;
   bool OpenTarget(const char* path, TSaveTarget* target) noexcept override;
   bool CreateTemporary(TSaveTarget* target) noexcept override;
+  bool CopyAttributes(TSaveTarget* target, char* scratch, std::size_t size) noexcept override;
+  bool WriteInPlace(TSaveTarget* target) noexcept override;
   bool Write(TSaveTarget* target, const void* data, std::uint32_t size) noexcept override;
   bool Flush(TSaveTarget* target) noexcept override;
   bool CloseTemporary(TSaveTarget* target) noexcept override;
@@ -123,6 +131,7 @@ class FaultyFileSystem final : public ForwardingFileSystem {
   Generator generate_;
   std::uint64_t generatedLength_ = 0;
   bool fakeSize_ = false;
+  bool refuseNewFiles_ = false;
   std::uint64_t size_ = 0;
   int pass_ = 0;
   std::uint64_t offset_ = 0;

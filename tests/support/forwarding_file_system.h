@@ -37,6 +37,10 @@ class ForwardingFileSystem : public TFileSystem {
   bool CreateTemporary(TSaveTarget* target) noexcept override {
     return inner_.CreateTemporary(target);
   }
+  bool CopyAttributes(TSaveTarget* target, char* scratch, std::size_t size) noexcept override {
+    return inner_.CopyAttributes(target, scratch, size);
+  }
+  bool WriteInPlace(TSaveTarget* target) noexcept override { return inner_.WriteInPlace(target); }
   bool Write(TSaveTarget* target, const void* data, std::uint32_t size) noexcept override {
     return inner_.Write(target, data, size);
   }

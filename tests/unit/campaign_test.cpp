@@ -756,11 +756,11 @@ TEST(CampaignTest, FileLayerFailsEveryCallOfLoadAppendSave) {
       EXPECT_EQ(runs, points);
     }
     const std::set<FailedCall> every = {
-        {FileOp::kFileExists, 0},   {FileOp::kOpenForReading, 0},  {FileOp::kGetSize, 0},
-        {FileOp::kRead, 0},         {FileOp::kRewind, 0},          {FileOp::kRead, 1},
-        {FileOp::kOpenTarget, 0},   {FileOp::kCreateTemporary, 0}, {FileOp::kWrite, 0},
-        {FileOp::kFlush, 0},        {FileOp::kCloseTemporary, 0},  {FileOp::kReplace, 0},
-        {FileOp::kSyncDirectory, 0}};
+        {FileOp::kFileExists, 0}, {FileOp::kOpenForReading, 0},  {FileOp::kGetSize, 0},
+        {FileOp::kRead, 0},       {FileOp::kRewind, 0},          {FileOp::kRead, 1},
+        {FileOp::kOpenTarget, 0}, {FileOp::kCreateTemporary, 0}, {FileOp::kCopyAttributes, 0},
+        {FileOp::kWrite, 0},      {FileOp::kFlush, 0},           {FileOp::kCloseTemporary, 0},
+        {FileOp::kReplace, 0},    {FileOp::kSyncDirectory, 0}};
     EXPECT_EQ(failed, every);
     EXPECT_EQ(dbtest::ReadBytes(dir.File("in.csv")), loaded);
     EXPECT_EQ(dbtest::ReadBytes(dir.File("second.csv")), appended);

@@ -139,12 +139,15 @@ TEST(FileFaultTest, SaveFile) {
     bool targetExists;
     bool persistent;
     bool smallBuffer;  // no memory during the save: the writer does without its buffer
+    bool inPlace;      // the directory refuses new files: the target is written in place
   };
   const SaveSetup setups[] = {
-      {"existing, transient", true, false, false},
-      {"existing, persistent, small writes", true, true, true},
-      {"existing, transient, small writes", true, false, true},
-      {"new file, persistent", false, true, false},
+      {"existing, transient", true, false, false, false},
+      {"existing, persistent, small writes", true, true, true, false},
+      {"existing, transient, small writes", true, false, true, false},
+      {"new file, persistent", false, true, false, false},
+      {"existing, in place, transient, small writes", true, false, true, true},
+      {"existing, in place, persistent", true, true, false, true},
   };
   for (const SaveSetup& setup : setups) {
     SCOPED_TRACE(setup.name);
@@ -174,6 +177,9 @@ TEST(FileFaultTest, SaveFile) {
       db->NextRecord();
 
       memory.FailAt(setup.smallBuffer ? 1 : 0, true);
+      if (setup.inPlace) {
+        files.RefuseNewFiles();
+      }
       files.FailAt(n, setup.persistent);
       const int result = db->SaveFile();
       const bool injected = files.Failures() > 0;
@@ -193,13 +199,17 @@ TEST(FileFaultTest, SaveFile) {
       SCOPED_TRACE(dbtest::FileOpName(op));
       failed.insert(op);
       EXPECT_EQ(result, files.SaveResult(60));
-      if (op == FileOp::kSyncDirectory) {
-        // The new content is already in place; making the rename durable is best effort.
+      if (op == FileOp::kSyncDirectory || (op == FileOp::kCopyAttributes && !setup.persistent)) {
+        // Both are best effort: the new content is in place.
         EXPECT_EQ(dbtest::ReadBytes(target), expected);
         EXPECT_EQ(dir.Entries(), onlyTarget);
         continue;
       }
-      if (setup.targetExists) {
+      if (setup.inPlace && result == dbErrWriteFailed) {
+        // Not atomic: what was written before the failure.
+        EXPECT_EQ(expected.rfind(dbtest::ReadBytes(target), 0), 0U);
+        EXPECT_EQ(dir.Entries(), onlyTarget);
+      } else if (setup.targetExists) {
         EXPECT_EQ(dbtest::ReadBytes(target), "old;bytes\r\n");
         EXPECT_EQ(dir.Entries(), onlyTarget);
       } else {
@@ -211,9 +221,14 @@ TEST(FileFaultTest, SaveFile) {
       EXPECT_EQ(dir.Entries(), onlyTarget);
       EXPECT_EQ(db->GetRecordIndex(), 2);
     }
-    const std::set<FileOp> every = {
-        FileOp::kOpenTarget,     FileOp::kCreateTemporary, FileOp::kWrite,        FileOp::kFlush,
-        FileOp::kCloseTemporary, FileOp::kReplace,         FileOp::kSyncDirectory};
+    const std::set<FileOp> every =
+        setup.inPlace ? std::set<FileOp>{FileOp::kOpenTarget,   FileOp::kCreateTemporary,
+                                         FileOp::kWriteInPlace, FileOp::kWrite,
+                                         FileOp::kFlush,        FileOp::kCloseTemporary}
+                      : std::set<FileOp>{FileOp::kOpenTarget,     FileOp::kCreateTemporary,
+                                         FileOp::kCopyAttributes, FileOp::kWrite,
+                                         FileOp::kFlush,          FileOp::kCloseTemporary,
+                                         FileOp::kReplace,        FileOp::kSyncDirectory};
     EXPECT_EQ(failed, every);
   }
 }
