@@ -78,6 +78,41 @@ void FollowLink(HANDLE held, TSaveTarget* target) {
   (void)CopyPath(target->path, path);
 }
 
+// "<directory>~<name>.<pid>-<tick>-<attempt>.tmp", the name part shortened so that the whole path
+// stays within what the ANSI calls take. Where not even the suffix fits, an 8.3-sized
+// "<directory>~<7 hex digits>.tmp". False when that does not fit either. CREATE_NEW keeps both
+// unique.
+bool NameTemporary(TSaveTarget* target, std::size_t directoryLength, const char* name,
+                   DWORD process, DWORD tick, unsigned attempt) {
+  char suffix[64];
+  const int suffixLength =
+      std::snprintf(suffix, sizeof(suffix), ".%lx-%lx-%u.tmp", static_cast<unsigned long>(process),
+                    static_cast<unsigned long>(tick), attempt);
+  if (suffixLength < 0) {
+    return false;
+  }
+  const std::size_t fixed = directoryLength + 1 + static_cast<std::size_t>(suffixLength);
+  if (fixed <= kMaxAnsiPath) {
+    std::size_t nameLength = std::strlen(name);
+    if (fixed + nameLength > kMaxAnsiPath) {
+      nameLength = kMaxAnsiPath - fixed;
+    }
+    (void)std::snprintf(target->temporary, sizeof(target->temporary), "%.*s~%.*s%s",
+                        static_cast<int>(directoryLength), target->path,
+                        static_cast<int>(nameLength), name, suffix);
+    return true;
+  }
+  constexpr std::size_t kShortName = 12;  // "~1234567.tmp"
+  if (directoryLength + kShortName > kMaxAnsiPath) {
+    return false;
+  }
+  const unsigned long mixed =
+      (static_cast<unsigned long>(process) * 0x9E3779B1UL + tick + attempt) & 0xFFFFFFFUL;
+  (void)std::snprintf(target->temporary, sizeof(target->temporary), "%.*s~%07lx.tmp",
+                      static_cast<int>(directoryLength), target->path, mixed);
+  return true;
+}
+
 class TWin32FileSystem final : public TFileSystem {
  public:
   constexpr TWin32FileSystem() = default;
@@ -193,29 +228,16 @@ class TWin32FileSystem final : public TFileSystem {
       }
     }
     const std::size_t directoryLength = static_cast<std::size_t>(name - target->path);
-    // "~<name>.<pid>-<tick>-<attempt>.tmp" in the target's directory. The name part is shortened
-    // so that the whole path stays within what the ANSI calls take; CREATE_NEW keeps it unique.
-    char suffix[64];
+    const DWORD attributes = target->exists ? target->mode : FILE_ATTRIBUTE_NORMAL;
     const DWORD process = GetCurrentProcessId();
     const DWORD tick = GetTickCount();
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-      const int suffixLength = std::snprintf(suffix, sizeof(suffix), ".%lx-%lx-%u.tmp",
-                                             static_cast<unsigned long>(process),
-                                             static_cast<unsigned long>(tick), attempt);
-      const std::size_t fixed = directoryLength + 1 + static_cast<std::size_t>(suffixLength);
-      if (suffixLength < 0 || fixed > kMaxAnsiPath) {
+      if (!NameTemporary(target, directoryLength, name, process, tick, attempt)) {
         target->temporary[0] = '\0';
         return false;
       }
-      std::size_t nameLength = std::strlen(name);
-      if (fixed + nameLength > kMaxAnsiPath) {
-        nameLength = kMaxAnsiPath - fixed;
-      }
-      (void)std::snprintf(target->temporary, sizeof(target->temporary), "%.*s~%.*s%s",
-                          static_cast<int>(directoryLength), target->path,
-                          static_cast<int>(nameLength), name, suffix);
       HANDLE handle = CreateFileA(target->temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  target->exists ? target->mode : FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  attributes, nullptr);
       if (handle != INVALID_HANDLE_VALUE) {
         target->temp = FromHandle(handle);
         return true;

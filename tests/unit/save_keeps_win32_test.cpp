@@ -1,0 +1,100 @@
+// What a save keeps of the old file on Windows: a target whose directory leaves little room for the
+// temporary file's name. Runs as a Windows executable (Wine).
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "tests/support/faulty_allocator.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using dbtest::ReadBytes;
+using dbtest::TempDir;
+using dbtest::WriteBytes;
+
+constexpr char kSaved[] = "n;1\r\nn;2\r\n";
+
+// Saves two records to path; with memory, the write buffer is refused and the save does without.
+int Save(const std::string& path, dbtest::FaultyAllocator* memory = nullptr) {
+  dbtest::ScopedTable db(dbtest::MakeEnv(memory));
+  db->NewTable(2);
+  for (const char* text : {"1", "2"}) {
+    db->AddRecord();
+    db->SetField(0, "n");
+    db->SetField(1, text);
+  }
+  db->SetFileName(path.c_str());
+  db->SetDelimiter(';');
+  if (memory != nullptr) {
+    memory->FailAt(1, true);
+  }
+  const int result = db->SaveFile();
+  if (memory != nullptr) {
+    memory->Heal();
+  }
+  return result;
+}
+
+std::vector<std::string> Entries(const std::string& directory) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) {
+    return names;
+  }
+  do {
+    const std::string name = entry.cFileName;
+    if (name != "." && name != "..") {
+      names.push_back(name);
+    }
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+  return names;
+}
+
+// A target whose directory leaves no room for the usual temporary name gets a short one, as long
+// as the directory leaves room for that: "~" and seven hex digits and ".tmp", 12 characters.
+TEST(SaveKeepsWin32Test, TargetsNearThePathLimitAreSaved) {
+  struct Case {
+    std::size_t directory;  // characters up to and with the last separator
+    bool exists;
+    bool saved;
+  };
+  const Case cases[] = {
+      {245, true, true},  {245, false, true},  {247, true, true},
+      {248, true, false}, {248, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.directory) + (c.exists ? ", existing" : ", new"));
+    TempDir top;
+    std::string directory = top.path().string();
+    ASSERT_LT(directory.size() + 2, c.directory);
+    for (std::size_t needed = c.directory - 1 - directory.size(); needed > 0;) {
+      std::size_t step = needed < 101 ? needed : 101;  // a separator and up to 100 characters
+      if (needed - step == 1) {
+        --step;  // leaves room for one more separator and name
+      }
+      directory += "\\" + std::string(step - 1, 'd');
+      needed -= step;
+      ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr)) << directory.size();
+    }
+    const std::string path = directory + "\\t.csv";
+    ASSERT_EQ(path.size(), c.directory + 5);
+    if (c.exists) {
+      WriteBytes(path, "old\r\n");
+    }
+    EXPECT_EQ(Save(path), c.saved ? 2 : dbErrFileAccess);
+    if (c.saved || c.exists) {
+      EXPECT_EQ(ReadBytes(path), c.saved ? kSaved : "old\r\n");
+      EXPECT_EQ(Entries(directory), std::vector<std::string>{"t.csv"});
+    } else {
+      EXPECT_TRUE(Entries(directory).empty());
+    }
+  }
+}
+
+}  // namespace
