@@ -57,6 +57,20 @@ bool IsRefusalWorthRetrying(DWORD error) {
          error == ERROR_LOCK_VIOLATION;
 }
 
+// An existing file of the save, opened without sharing; null when it cannot be, or is no disk file.
+HANDLE OpenHeld(const char* path) {
+  HANDLE held = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (held == INVALID_HANDLE_VALUE) {
+    return nullptr;
+  }
+  if (!IsDiskFile(held)) {
+    (void)CloseHandle(held);
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return nullptr;
+  }
+  return held;
+}
+
 // A symbolic link is followed: the file it names is replaced and the link stays. The open handle
 // knows the file it reached; without an answer the path is used as it was given.
 void FollowLink(HANDLE held, TSaveTarget* target) {
@@ -204,12 +218,8 @@ class TWin32FileSystem final : public TFileSystem {
     if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
       return false;
     }
-    HANDLE held = CreateFileA(target->path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (held == INVALID_HANDLE_VALUE) {
-      return false;
-    }
-    if (!IsDiskFile(held)) {
-      (void)CloseHandle(held);
+    HANDLE held = OpenHeld(target->path);
+    if (held == nullptr) {
       return false;
     }
     target->held = FromHandle(held);
@@ -245,6 +255,7 @@ class TWin32FileSystem final : public TFileSystem {
       const DWORD error = GetLastError();
       target->temporary[0] = '\0';
       if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+        target->refused = error == ERROR_ACCESS_DENIED;
         return false;
       }
     }
@@ -256,7 +267,24 @@ class TWin32FileSystem final : public TFileSystem {
     return true;
   }
 
-  bool WriteInPlace(TSaveTarget* /*target*/) noexcept override { return false; }
+  bool WriteInPlace(TSaveTarget* target) noexcept override {
+    if (!target->refused || !target->exists || target->held == kNoFile) {
+      return false;
+    }
+    // A second handle on the held file: CloseTemporary closes it, EndSave the held one.
+    HANDLE self = GetCurrentProcess();
+    HANDLE file = nullptr;
+    if (!DuplicateHandle(self, ToHandle(target->held), self, &file, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+      return false;
+    }
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0 || !SetEndOfFile(file)) {
+      (void)CloseHandle(file);
+      return false;
+    }
+    target->temp = FromHandle(file);
+    return true;
+  }
 
   bool Write(TSaveTarget* target, const void* data, std::uint32_t size) noexcept override {
     const auto* bytes = static_cast<const char*>(data);
@@ -291,7 +319,19 @@ class TWin32FileSystem final : public TFileSystem {
         target->temporary[0] = '\0';
         return true;
       }
-      if (attempt == kReplaceAttempts || !IsRefusalWorthRetrying(GetLastError())) {
+      const DWORD error = GetLastError();
+      if (attempt == kReplaceAttempts || !IsRefusalWorthRetrying(error)) {
+        if (error == ERROR_ACCESS_DENIED) {
+          // The directory refuses the rename: the target is held again for WriteInPlace, as
+          // OpenTarget holds it (a read-only one, which Wine would open for writing, is not).
+          target->refused = true;
+          const DWORD attributes =
+              target->exists ? GetFileAttributesA(target->path) : INVALID_FILE_ATTRIBUTES;
+          HANDLE held = (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0
+                            ? OpenHeld(target->path)
+                            : nullptr;
+          target->held = held != nullptr ? FromHandle(held) : kNoFile;
+        }
         return false;
       }
       Sleep(kReplaceRetryMilliseconds);

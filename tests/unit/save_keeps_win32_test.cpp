@@ -1,5 +1,6 @@
-// What a save keeps of the old file on Windows: a target whose directory leaves little room for the
-// temporary file's name. Runs as a Windows executable (Wine).
+// What a save keeps of the old file on Windows: the file itself where the directory refuses a new
+// one (written in place), and a target whose directory leaves little room for the temporary file's
+// name. Runs as a Windows executable (Wine).
 #include <windows.h>
 
 #include <cstdint>
@@ -54,6 +55,67 @@ std::vector<std::string> Entries(const std::string& directory) {
   } while (FindNextFileA(search, &entry));
   FindClose(search);
   return names;
+}
+
+// The file's identity on its volume; 0 when it cannot be opened.
+std::uint64_t FileIndex(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return 0;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(file, &info) != 0;
+  CloseHandle(file);
+  return known ? (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow : 0;
+}
+
+// Where the directory refused the temporary file or the rename, the held target itself is emptied
+// and written; nothing else may be written in place.
+TEST(SaveKeepsWin32Test, WriteInPlaceWritesTheHeldFileOnlyWhereRefused) {
+  struct Case {
+    const char* name;
+    bool exists;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"existing, refused", true, true},
+      {"existing, not refused", true, false},
+      {"new file, refused", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = dir.File("t.csv");
+    const std::string old = "old and longer\r\n";
+    if (c.exists) {
+      WriteBytes(path, old);
+    }
+    const std::uint64_t index = FileIndex(path);
+    TFileSystem& files = PlatformFileSystem();
+    TSaveTarget target;
+    target.path[0] = '\0';
+    target.temporary[0] = '\0';
+    ASSERT_TRUE(files.OpenTarget(path.c_str(), &target));
+    target.refused = c.refused;
+    const bool inPlace = c.exists && c.refused;
+    ASSERT_EQ(files.WriteInPlace(&target), inPlace);
+    if (inPlace) {
+      EXPECT_TRUE(files.Write(&target, "new\r\n", 5));
+      EXPECT_TRUE(files.Flush(&target));
+      EXPECT_TRUE(files.CloseTemporary(&target));
+    } else {
+      EXPECT_EQ(target.temp, kNoFile);
+    }
+    files.EndSave(&target);
+    if (c.exists) {
+      EXPECT_EQ(ReadBytes(path), inPlace ? "new\r\n" : old);
+      EXPECT_EQ(FileIndex(path), index);
+      EXPECT_EQ(dir.Entries(), std::vector<std::string>{"t.csv"});
+    } else {
+      EXPECT_TRUE(dir.Entries().empty());
+    }
+  }
 }
 
 // A target whose directory leaves no room for the usual temporary name gets a short one, as long
