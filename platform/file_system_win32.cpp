@@ -4,11 +4,13 @@
 // target, every other handle is refused, and a file that another handle holds cannot be opened
 // (dbErrFileAccess). A save writes a temporary file beside the target and moves it into place with
 // MoveFileExA. ReplaceFileA is not used: it fails on a missing target and, under Wine, removes the
-// target before it renames.
+// target before it renames. The replaced file keeps the old one's attributes and its security
+// descriptor (ADVAPI32).
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "platform/file_system.h"
@@ -26,6 +28,14 @@ constexpr DWORD kReplaceRetryMilliseconds = 10;
 
 // Longest path the ANSI calls take, its NUL not counted.
 constexpr std::size_t kMaxAnsiPath = MAX_PATH - 1;
+
+// The held target is read for its security descriptor; the temporary file gets it.
+constexpr DWORD kHeldAccess = GENERIC_WRITE | READ_CONTROL;
+constexpr DWORD kTemporaryAccess = GENERIC_WRITE | WRITE_DAC | WRITE_OWNER;
+
+// What CopyAttributes gives the temporary file, each part set on its own.
+constexpr SECURITY_INFORMATION kKeptSecurity =
+    DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
 
 HANDLE ToHandle(TFileHandle file) {
   // A handle travels through the shared code as an integer; this is where it turns back.
@@ -59,7 +69,7 @@ bool IsRefusalWorthRetrying(DWORD error) {
 
 // An existing file of the save, opened without sharing; null when it cannot be, or is no disk file.
 HANDLE OpenHeld(const char* path) {
-  HANDLE held = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE held = CreateFileA(path, kHeldAccess, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (held == INVALID_HANDLE_VALUE) {
     return nullptr;
   }
@@ -246,8 +256,16 @@ class TWin32FileSystem final : public TFileSystem {
         target->temporary[0] = '\0';
         return false;
       }
-      HANDLE handle = CreateFileA(target->temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  attributes, nullptr);
+      HANDLE handle =
+          CreateFileA(target->temporary, target->exists ? kTemporaryAccess : GENERIC_WRITE, 0,
+                      nullptr, CREATE_NEW, attributes, nullptr);
+      if (handle == INVALID_HANDLE_VALUE && target->exists &&
+          GetLastError() == ERROR_ACCESS_DENIED) {
+        // The rights on the descriptor only serve CopyAttributes: without them the file is made
+        // all the same, and keeps the descriptor it gets.
+        handle = CreateFileA(target->temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes,
+                             nullptr);
+      }
       if (handle != INVALID_HANDLE_VALUE) {
         target->temp = FromHandle(handle);
         return true;
@@ -262,9 +280,33 @@ class TWin32FileSystem final : public TFileSystem {
     return false;
   }
 
-  bool CopyAttributes(TSaveTarget* /*target*/, char* /*scratch*/,
-                      std::size_t /*size*/) noexcept override {
-    return true;
+  bool CopyAttributes(TSaveTarget* target, char* scratch, std::size_t size) noexcept override {
+    if (!target->exists) {
+      return true;  // a new file: nothing to keep
+    }
+    // The descriptor comes back self-relative, its fields aligned as in memory.
+    void* descriptor = scratch;
+    std::size_t room = size;
+    if (std::align(alignof(SECURITY_DESCRIPTOR_RELATIVE), sizeof(SECURITY_DESCRIPTOR_RELATIVE),
+                   descriptor, room) == nullptr) {
+      return false;
+    }
+    const DWORD capacity = room > MAXDWORD ? MAXDWORD : static_cast<DWORD>(room);
+    DWORD needed = 0;
+    if (!GetKernelObjectSecurity(ToHandle(target->held), kKeptSecurity, descriptor, capacity,
+                                 &needed)) {
+      return false;
+    }
+    // One part at a time: an owner this process may not give (another user's file) leaves the
+    // DACL and the group.
+    bool all = true;
+    for (const SECURITY_INFORMATION part :
+         {DACL_SECURITY_INFORMATION, OWNER_SECURITY_INFORMATION, GROUP_SECURITY_INFORMATION}) {
+      if (!SetKernelObjectSecurity(ToHandle(target->temp), part, descriptor)) {
+        all = false;
+      }
+    }
+    return all;
   }
 
   bool WriteInPlace(TSaveTarget* target) noexcept override {

@@ -1,7 +1,9 @@
-// What a save keeps of the old file on Windows: the file itself where the directory refuses a new
-// one (written in place), and a target whose directory leaves little room for the temporary file's
-// name. Runs as a Windows executable (Wine).
+// What a save keeps of the old file on Windows: its security descriptor, the file itself where the
+// directory refuses a new one (written in place), and a target whose directory leaves little room
+// for the temporary file's name. Runs as a Windows executable (Wine).
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <sddl.h>
 
 #include <cstdint>
 #include <string>
@@ -68,6 +70,75 @@ std::uint64_t FileIndex(const std::string& path) {
   const bool known = GetFileInformationByHandle(file, &info) != 0;
   CloseHandle(file);
   return known ? (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow : 0;
+}
+
+// Owner, group and DACL of path as an SDDL string, or the error.
+std::string Security(const std::string& path) {
+  constexpr SECURITY_INFORMATION kParts =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  std::vector<char> descriptor(4096);
+  DWORD needed = 0;
+  if (!GetFileSecurityA(path.c_str(), kParts, descriptor.data(),
+                        static_cast<DWORD>(descriptor.size()), &needed)) {
+    return "<error " + std::to_string(GetLastError()) + ">";
+  }
+  char* text = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor.data(), SDDL_REVISION_1,
+                                                            kParts, &text, nullptr)) {
+    return "<error " + std::to_string(GetLastError()) + ">";
+  }
+  std::string result = text;
+  LocalFree(text);
+  return result;
+}
+
+bool SetDacl(const std::string& path, const std::string& sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return false;
+  }
+  const bool set = SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor) != 0;
+  LocalFree(descriptor);
+  return set;
+}
+
+// The owner in a descriptor's SDDL ("O:<sid>G:..."), to name in a DACL.
+std::string OwnerOf(const std::string& security) {
+  const std::size_t group = security.find("G:");
+  return security.rfind("O:", 0) == 0 && group != std::string::npos ? security.substr(2, group - 2)
+                                                                    : "";
+}
+
+// Wine keeps of a file's DACL only what its Unix mode bits say (the owner's ACE, Everyone's; SYSTEM
+// always has full access); Windows keeps all of it. Either way the saved file must report the
+// descriptor the old one reported, and each DACL here differs from the one a new file gets.
+TEST(SaveKeepsWin32Test, AReplacedFileKeepsItsSecurityDescriptor) {
+  TempDir dir;
+  const std::string fresh = dir.File("fresh.csv");
+  WriteBytes(fresh, "");
+  const std::string owner = OwnerOf(Security(fresh));
+  ASSERT_FALSE(owner.empty()) << Security(fresh);
+  const std::string dacls[] = {
+      "D:P(A;;FA;;;WD)",                                                      // Everyone may write
+      "D:P(A;;FA;;;SY)(A;;FA;;;" + owner + ")(A;;FR;;;S-1-5-21-1-2-3-4321)",  // no one else
+  };
+  for (const std::string& dacl : dacls) {
+    for (const bool smallBuffer : {false, true}) {
+      SCOPED_TRACE(dacl + (smallBuffer ? ", without the write buffer" : ""));
+      const std::string path = dir.File("t.csv");
+      WriteBytes(path, "old\r\n");
+      ASSERT_TRUE(SetDacl(path, dacl));
+      const std::string before = Security(path);
+      ASSERT_NE(before, Security(fresh));
+      dbtest::FaultyAllocator memory;
+      EXPECT_EQ(Save(path, smallBuffer ? &memory : nullptr), 2);
+      EXPECT_EQ(ReadBytes(path), kSaved);
+      EXPECT_EQ(Security(path), before);
+      EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"fresh.csv", "t.csv"}));
+      ASSERT_TRUE(DeleteFileA(path.c_str()));
+    }
+  }
 }
 
 // Where the directory refused the temporary file or the rename, the held target itself is emptied
