@@ -82,13 +82,13 @@ HANDLE OpenHeld(const char* path) {
 }
 
 // A symbolic link is followed: the file it names is replaced and the link stays. The open handle
-// knows the file it reached; without an answer the path is used as it was given.
-void FollowLink(HANDLE held, TSaveTarget* target) {
+// knows the file it reached; false, with the path as it was given, without an answer.
+bool FollowLink(HANDLE held, TSaveTarget* target) {
   char resolved[TSaveTarget::kPathCapacity];
   const DWORD length = GetFinalPathNameByHandleA(
       held, resolved, static_cast<DWORD>(sizeof(resolved)), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (length == 0 || length >= sizeof(resolved)) {
-    return;
+    return false;
   }
   // The answer is "\\?\C:\dir\name" or "\\?\UNC\server\share\name".
   const char* path = resolved;
@@ -99,7 +99,61 @@ void FollowLink(HANDLE held, TSaveTarget* target) {
   } else if (rest.rfind("\\\\?\\", 0) == 0) {
     path = resolved + 4;
   }
-  (void)CopyPath(target->path, path);
+  return CopyPath(target->path, path);
+}
+
+// Whether Wine shows path as a symbolic link whose file is missing. Windows reports such a link
+// itself, with FILE_ATTRIBUTE_REPARSE_POINT; Wine 8 reports only the missing file
+// (ERROR_FILE_NOT_FOUND) and the link never as a reparse point, but its search for the exact name
+// finds the entry without a file to describe (ERROR_NO_MORE_FILES, where a name that is not there
+// gives ERROR_FILE_NOT_FOUND).
+bool IsEntryWithoutFile(const char* path) {
+  if (std::strpbrk(path, "*?<>\"") != nullptr) {
+    return false;  // a pattern: the search would match other names
+  }
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA(path, &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    (void)FindClose(search);
+    return false;
+  }
+  return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+// A symbolic link whose file is missing gets that file, as a plain write would create it. Opening
+// the link with OPEN_ALWAYS creates the file it names, and the handle tells where that is: the save
+// goes on beside it as for a new file. The created file is marked for deletion at once, so it goes
+// when the handle is let go of: Replace then moves the temporary file into its place, and a save
+// that fails leaves nothing behind. False for a link into a missing directory or a loop.
+bool HoldLinkedFile(TSaveTarget* target) {
+  HANDLE created =
+      CreateFileA(target->path, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+  if (created == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  // Wine answers ERROR_ALREADY_EXISTS also when it created the file a link names: a file that has
+  // bytes is one another writer made meanwhile, and is left alone.
+  LARGE_INTEGER size;
+  if (!IsDiskFile(created) || !GetFileSizeEx(created, &size) || size.QuadPart != 0) {
+    (void)CloseHandle(created);
+    return false;
+  }
+  FILE_DISPOSITION_INFO disposition;
+  disposition.DeleteFile = TRUE;
+  const bool followed = FollowLink(created, target);
+  const bool marked =
+      SetFileInformationByHandle(created, FileDispositionInfo, &disposition, sizeof(disposition));
+  if (!marked || !followed) {
+    (void)CloseHandle(created);  // a marked file goes with its handle
+    if (followed) {
+      (void)DeleteFileA(target->path);  // the file the link names; never the link itself
+    }
+    return false;
+  }
+  target->held = FromHandle(created);
+  target->exists = false;
+  target->mode = FILE_ATTRIBUTE_NORMAL;
+  return true;
 }
 
 // "<directory>~<name>.<pid>-<tick>-<attempt>.tmp", the name part shortened so that the whole path
@@ -220,6 +274,9 @@ class TWin32FileSystem final : public TFileSystem {
       if (GetLastError() != ERROR_FILE_NOT_FOUND) {
         return false;
       }
+      if (IsEntryWithoutFile(target->path)) {
+        return HoldLinkedFile(target);
+      }
       target->exists = false;
       target->mode = FILE_ATTRIBUTE_NORMAL;
       return true;
@@ -230,11 +287,17 @@ class TWin32FileSystem final : public TFileSystem {
     }
     HANDLE held = OpenHeld(target->path);
     if (held == nullptr) {
+      // On Windows a symbolic link shows its own attributes; one whose file is missing is only
+      // found out by opening it.
+      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+          GetLastError() == ERROR_FILE_NOT_FOUND) {
+        return HoldLinkedFile(target);
+      }
       return false;
     }
     target->held = FromHandle(held);
     target->exists = true;
-    FollowLink(held, target);
+    (void)FollowLink(held, target);
     const DWORD kept = attributes & kKeptAttributes;
     target->mode = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
     return true;

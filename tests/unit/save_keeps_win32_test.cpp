@@ -1,6 +1,7 @@
 // What a save keeps of the old file on Windows: its security descriptor, the file itself where the
 // directory refuses a new one (written in place), and a target whose directory leaves little room
-// for the temporary file's name. Runs as a Windows executable (Wine).
+// for the temporary file's name. Runs as a Windows executable (Wine). A dangling symbolic link
+// needs a Unix link and is checked by tools/test_windows.sh.
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <sddl.h>
