@@ -77,65 +77,43 @@ windows_ctest() {
 }
 step "unit suite and C host under Wine" windows_ctest
 
-# A dangling symbolic link, made here on the Unix side: under Wine a Windows program cannot make one
+# A dangling symbolic link, made here: a Windows program under Wine cannot make one
 # (CreateSymbolicLinkA answers TRUE and makes nothing). A save through the DLL creates the file the
 # link names and the link stays, as a plain write would; a link into a missing directory, or a save
-# that fails once that file is made (here: no room for a temporary name beside it within MAX_PATH),
-# leaves no file behind.
-dangling_link_cases() {  # run in an empty scratch directory
-    cp "$source_dir/$windows_build/tools/datenbank.exe" "$source_dir/$windows_build/datenbank.dll" . ||
-        return 1
-    printf 'a;b\r\n' >in.csv
-    printf 'a;b\r\nc;d\r\n' >expected.csv
-    mkdir sub && ln -s named.csv sub/l.csv
-    # Directories whose Windows path ("Z:" and the Unix one) with its separator has 247 or 250
-    # characters: "n.csv" fits beside both, the 12-character short temporary name only beside the first.
-    local length windows_length=$((${#PWD} + 2)) failures=0
+# that fails once that file is made (no room for a temporary name beside it), leaves no file.
+dangling_link_cases() {  # in an empty scratch directory
+    cp "$source_dir/$windows_build/tools/datenbank.exe" "$source_dir/$windows_build/datenbank.dll" . &&
+        printf 'a;b\r\n' >in.csv && printf 'a;b\r\nc;d\r\n' >expected.csv &&
+        mkdir sub && ln -s named.csv sub/l.csv || return 1
+    # Directories of 247 and 250 characters as Wine names them ("Z:" and the Unix path), the last
+    # separator included: "n.csv" fits beside both, the 12-character short temporary name beside
+    # the first only.
+    local length dirs=() failures=0 name target named want got
     for length in 247 250; do
-        if [ $((length - windows_length - 7)) -lt 1 ]; then
-            echo "the scratch directory $PWD is too long for these cases" >&2
-            return 1
-        fi
-        mkdir -p "l$length/$(head -c $((length - windows_length - 7)) /dev/zero | tr '\0' d)"
+        [ $((length - ${#PWD} - 9)) -gt 0 ] || { echo "$PWD is too long for these cases" >&2; return 1; }
+        dirs+=("l$length/$(head -c $((length - ${#PWD} - 9)) /dev/zero | tr '\0' d)")
+        mkdir -p "${dirs[-1]}" || return 1
     done
-    local room noroom name target named want got
-    room=$(echo l247/*)/n.csv
-    noroom=$(echo l250/*)/n.csv
     while read -r name target named want; do
         ln -s "$target" "$name"
-        if wine ./datenbank.exe add in.csv c d -d ';' -o "$name" >"$name.out" 2>&1; then
-            got=saved
-        else
-            got=refused
-        fi
-        if [ "$got" != "$want" ]; then
-            echo "FAILED: $name -> $target: $got, want $want: $(cat "$name.out")"
+        got=refused
+        wine ./datenbank.exe add in.csv c d -d ';' -o "$name" >"$name.out" 2>&1 && got=saved
+        if [ "$got" != "$want" ] || [ "$(readlink "$name")" != "$target" ] ||
+            { [ "$want" = saved ] && ! cmp -s expected.csv "$named"; } ||
+            { [ "$want" = refused ] && [ -e "$named" ]; }; then
+            echo "FAILED: $name -> $target: $got (want $want), the link $(readlink "$name")," \
+                "$named $([ -e "$named" ] && echo exists || echo missing): $(cat "$name.out")"
             failures=$((failures + 1))
-        elif [ "$(readlink "$name")" != "$target" ]; then
-            echo "FAILED: $name -> $target: the link was replaced"
-            failures=$((failures + 1))
-        elif [ "$want" = saved ] && ! cmp -s expected.csv "$named"; then
-            echo "FAILED: $name -> $target: $named does not hold the saved bytes"
-            failures=$((failures + 1))
-        elif [ "$want" = refused ] && [ -e "$named" ]; then
-            echo "FAILED: $name -> $target: the refused save left $named"
-            failures=$((failures + 1))
-        else
-            echo "ok: $name -> $target: $got"
         fi
     done <<CASES
 beside.csv named.csv named.csv saved
 chain.csv sub/l.csv sub/named.csv saved
 nodir.csv none/x.csv none/x.csv refused
-room.csv $room $room saved
-noroom.csv $noroom $noroom refused
+room.csv ${dirs[0]}/n.csv ${dirs[0]}/n.csv saved
+noroom.csv ${dirs[1]}/n.csv ${dirs[1]}/n.csv refused
 CASES
-    local left
-    left=$(find . -name '*.tmp')
-    if [ -n "$left" ]; then
-        echo "FAILED: temporary files left: $left"
-        failures=$((failures + 1))
-    fi
+    find . -name '*.tmp' | grep . && failures=$((failures + 1))
+    echo "dangling links: $failures failure(s) in 5 cases"
     [ "$failures" -eq 0 ]
 }
 check_dangling_links() {
