@@ -4,11 +4,13 @@
 // target, every other handle is refused, and a file that another handle holds cannot be opened
 // (dbErrFileAccess). A save writes a temporary file beside the target and moves it into place with
 // MoveFileExA. ReplaceFileA is not used: it fails on a missing target and, under Wine, removes the
-// target before it renames.
+// target before it renames. The replaced file keeps the old one's attributes and its security
+// descriptor (ADVAPI32).
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "platform/file_system.h"
@@ -26,6 +28,14 @@ constexpr DWORD kReplaceRetryMilliseconds = 10;
 
 // Longest path the ANSI calls take, its NUL not counted.
 constexpr std::size_t kMaxAnsiPath = MAX_PATH - 1;
+
+// The held target is read for its security descriptor; the temporary file gets it.
+constexpr DWORD kHeldAccess = GENERIC_WRITE | READ_CONTROL;
+constexpr DWORD kTemporaryAccess = GENERIC_WRITE | WRITE_DAC | WRITE_OWNER;
+
+// What CopyAttributes gives the temporary file, each part set on its own.
+constexpr SECURITY_INFORMATION kKeptSecurity =
+    DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
 
 HANDLE ToHandle(TFileHandle file) {
   // A handle travels through the shared code as an integer; this is where it turns back.
@@ -57,14 +67,28 @@ bool IsRefusalWorthRetrying(DWORD error) {
          error == ERROR_LOCK_VIOLATION;
 }
 
+// An existing file of the save, opened without sharing; null when it cannot be, or is no disk file.
+HANDLE OpenHeld(const char* path) {
+  HANDLE held = CreateFileA(path, kHeldAccess, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (held == INVALID_HANDLE_VALUE) {
+    return nullptr;
+  }
+  if (!IsDiskFile(held)) {
+    (void)CloseHandle(held);
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return nullptr;
+  }
+  return held;
+}
+
 // A symbolic link is followed: the file it names is replaced and the link stays. The open handle
-// knows the file it reached; without an answer the path is used as it was given.
-void FollowLink(HANDLE held, TSaveTarget* target) {
+// knows the file it reached; false, with the path as it was given, without an answer.
+bool FollowLink(HANDLE held, TSaveTarget* target) {
   char resolved[TSaveTarget::kPathCapacity];
   const DWORD length = GetFinalPathNameByHandleA(
       held, resolved, static_cast<DWORD>(sizeof(resolved)), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (length == 0 || length >= sizeof(resolved)) {
-    return;
+    return false;
   }
   // The answer is "\\?\C:\dir\name" or "\\?\UNC\server\share\name".
   const char* path = resolved;
@@ -75,7 +99,96 @@ void FollowLink(HANDLE held, TSaveTarget* target) {
   } else if (rest.rfind("\\\\?\\", 0) == 0) {
     path = resolved + 4;
   }
-  (void)CopyPath(target->path, path);
+  return CopyPath(target->path, path);
+}
+
+// Whether Wine shows path as a symbolic link whose file is missing. Windows reports such a link
+// itself, with FILE_ATTRIBUTE_REPARSE_POINT; Wine 8 reports only the missing file
+// (ERROR_FILE_NOT_FOUND) and the link never as a reparse point, but its search for the exact name
+// finds the entry without a file to describe (ERROR_NO_MORE_FILES, where a name that is not there
+// gives ERROR_FILE_NOT_FOUND).
+bool IsEntryWithoutFile(const char* path) {
+  if (std::strpbrk(path, "*?<>\"") != nullptr) {
+    return false;  // a pattern: the search would match other names
+  }
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA(path, &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    (void)FindClose(search);
+    return false;
+  }
+  return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+// A symbolic link whose file is missing gets that file, as a plain write would create it. Opening
+// the link with OPEN_ALWAYS creates the file it names, and the handle tells where that is: the save
+// goes on beside it as for a new file. The created file is marked for deletion at once, so it goes
+// when the handle is let go of: Replace then moves the temporary file into its place, and a save
+// that fails leaves nothing behind. False for a link into a missing directory or a loop.
+bool HoldLinkedFile(TSaveTarget* target) {
+  HANDLE created =
+      CreateFileA(target->path, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+  if (created == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  // Wine answers ERROR_ALREADY_EXISTS also when it created the file a link names: a file that has
+  // bytes is one another writer made meanwhile, and is left alone.
+  LARGE_INTEGER size;
+  if (!IsDiskFile(created) || !GetFileSizeEx(created, &size) || size.QuadPart != 0) {
+    (void)CloseHandle(created);
+    return false;
+  }
+  FILE_DISPOSITION_INFO disposition;
+  disposition.DeleteFile = TRUE;
+  const bool followed = FollowLink(created, target);
+  const bool marked =
+      SetFileInformationByHandle(created, FileDispositionInfo, &disposition, sizeof(disposition));
+  if (!marked || !followed) {
+    (void)CloseHandle(created);  // a marked file goes with its handle
+    if (followed) {
+      (void)DeleteFileA(target->path);  // the file the link names; never the link itself
+    }
+    return false;
+  }
+  target->held = FromHandle(created);
+  target->exists = false;
+  target->mode = FILE_ATTRIBUTE_NORMAL;
+  return true;
+}
+
+// "<directory>~<name>.<pid>-<tick>-<attempt>.tmp", the name part shortened so that the whole path
+// stays within what the ANSI calls take. Where not even the suffix fits, an 8.3-sized
+// "<directory>~<7 hex digits>.tmp". False when that does not fit either. CREATE_NEW keeps both
+// unique.
+bool NameTemporary(TSaveTarget* target, std::size_t directoryLength, const char* name,
+                   DWORD process, DWORD tick, unsigned attempt) {
+  char suffix[64];
+  const int suffixLength =
+      std::snprintf(suffix, sizeof(suffix), ".%lx-%lx-%u.tmp", static_cast<unsigned long>(process),
+                    static_cast<unsigned long>(tick), attempt);
+  if (suffixLength < 0) {
+    return false;
+  }
+  const std::size_t fixed = directoryLength + 1 + static_cast<std::size_t>(suffixLength);
+  if (fixed <= kMaxAnsiPath) {
+    std::size_t nameLength = std::strlen(name);
+    if (fixed + nameLength > kMaxAnsiPath) {
+      nameLength = kMaxAnsiPath - fixed;
+    }
+    (void)std::snprintf(target->temporary, sizeof(target->temporary), "%.*s~%.*s%s",
+                        static_cast<int>(directoryLength), target->path,
+                        static_cast<int>(nameLength), name, suffix);
+    return true;
+  }
+  constexpr std::size_t kShortName = 12;  // "~1234567.tmp"
+  if (directoryLength + kShortName > kMaxAnsiPath) {
+    return false;
+  }
+  const unsigned long mixed =
+      (static_cast<unsigned long>(process) * 0x9E3779B1UL + tick + attempt) & 0xFFFFFFFUL;
+  (void)std::snprintf(target->temporary, sizeof(target->temporary), "%.*s~%07lx.tmp",
+                      static_cast<int>(directoryLength), target->path, mixed);
+  return true;
 }
 
 class TWin32FileSystem final : public TFileSystem {
@@ -161,6 +274,9 @@ class TWin32FileSystem final : public TFileSystem {
       if (GetLastError() != ERROR_FILE_NOT_FOUND) {
         return false;
       }
+      if (IsEntryWithoutFile(target->path)) {
+        return HoldLinkedFile(target);
+      }
       target->exists = false;
       target->mode = FILE_ATTRIBUTE_NORMAL;
       return true;
@@ -169,17 +285,19 @@ class TWin32FileSystem final : public TFileSystem {
     if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
       return false;
     }
-    HANDLE held = CreateFileA(target->path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (held == INVALID_HANDLE_VALUE) {
-      return false;
-    }
-    if (!IsDiskFile(held)) {
-      (void)CloseHandle(held);
+    HANDLE held = OpenHeld(target->path);
+    if (held == nullptr) {
+      // On Windows a symbolic link shows its own attributes; one whose file is missing is only
+      // found out by opening it.
+      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+          GetLastError() == ERROR_FILE_NOT_FOUND) {
+        return HoldLinkedFile(target);
+      }
       return false;
     }
     target->held = FromHandle(held);
     target->exists = true;
-    FollowLink(held, target);
+    (void)FollowLink(held, target);
     const DWORD kept = attributes & kKeptAttributes;
     target->mode = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
     return true;
@@ -193,29 +311,24 @@ class TWin32FileSystem final : public TFileSystem {
       }
     }
     const std::size_t directoryLength = static_cast<std::size_t>(name - target->path);
-    // "~<name>.<pid>-<tick>-<attempt>.tmp" in the target's directory. The name part is shortened
-    // so that the whole path stays within what the ANSI calls take; CREATE_NEW keeps it unique.
-    char suffix[64];
+    const DWORD attributes = target->exists ? target->mode : FILE_ATTRIBUTE_NORMAL;
     const DWORD process = GetCurrentProcessId();
     const DWORD tick = GetTickCount();
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-      const int suffixLength = std::snprintf(suffix, sizeof(suffix), ".%lx-%lx-%u.tmp",
-                                             static_cast<unsigned long>(process),
-                                             static_cast<unsigned long>(tick), attempt);
-      const std::size_t fixed = directoryLength + 1 + static_cast<std::size_t>(suffixLength);
-      if (suffixLength < 0 || fixed > kMaxAnsiPath) {
+      if (!NameTemporary(target, directoryLength, name, process, tick, attempt)) {
         target->temporary[0] = '\0';
         return false;
       }
-      std::size_t nameLength = std::strlen(name);
-      if (fixed + nameLength > kMaxAnsiPath) {
-        nameLength = kMaxAnsiPath - fixed;
+      HANDLE handle =
+          CreateFileA(target->temporary, target->exists ? kTemporaryAccess : GENERIC_WRITE, 0,
+                      nullptr, CREATE_NEW, attributes, nullptr);
+      if (handle == INVALID_HANDLE_VALUE && target->exists &&
+          GetLastError() == ERROR_ACCESS_DENIED) {
+        // The rights on the descriptor only serve CopyAttributes: without them the file is made
+        // all the same, and keeps the descriptor it gets.
+        handle = CreateFileA(target->temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes,
+                             nullptr);
       }
-      (void)std::snprintf(target->temporary, sizeof(target->temporary), "%.*s~%.*s%s",
-                          static_cast<int>(directoryLength), target->path,
-                          static_cast<int>(nameLength), name, suffix);
-      HANDLE handle = CreateFileA(target->temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  target->exists ? target->mode : FILE_ATTRIBUTE_NORMAL, nullptr);
       if (handle != INVALID_HANDLE_VALUE) {
         target->temp = FromHandle(handle);
         return true;
@@ -223,18 +336,60 @@ class TWin32FileSystem final : public TFileSystem {
       const DWORD error = GetLastError();
       target->temporary[0] = '\0';
       if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+        target->refused = error == ERROR_ACCESS_DENIED;
         return false;
       }
     }
     return false;
   }
 
-  bool CopyAttributes(TSaveTarget* /*target*/, char* /*scratch*/,
-                      std::size_t /*size*/) noexcept override {
-    return true;
+  bool CopyAttributes(TSaveTarget* target, char* scratch, std::size_t size) noexcept override {
+    if (!target->exists) {
+      return true;  // a new file: nothing to keep
+    }
+    // The descriptor comes back self-relative, its fields aligned as in memory.
+    void* descriptor = scratch;
+    std::size_t room = size;
+    if (std::align(alignof(SECURITY_DESCRIPTOR_RELATIVE), sizeof(SECURITY_DESCRIPTOR_RELATIVE),
+                   descriptor, room) == nullptr) {
+      return false;
+    }
+    const DWORD capacity = room > MAXDWORD ? MAXDWORD : static_cast<DWORD>(room);
+    DWORD needed = 0;
+    if (!GetKernelObjectSecurity(ToHandle(target->held), kKeptSecurity, descriptor, capacity,
+                                 &needed)) {
+      return false;
+    }
+    // One part at a time: an owner this process may not give (another user's file) leaves the
+    // DACL and the group.
+    bool all = true;
+    for (const SECURITY_INFORMATION part :
+         {DACL_SECURITY_INFORMATION, OWNER_SECURITY_INFORMATION, GROUP_SECURITY_INFORMATION}) {
+      if (!SetKernelObjectSecurity(ToHandle(target->temp), part, descriptor)) {
+        all = false;
+      }
+    }
+    return all;
   }
 
-  bool WriteInPlace(TSaveTarget* /*target*/) noexcept override { return false; }
+  bool WriteInPlace(TSaveTarget* target) noexcept override {
+    if (!target->refused || !target->exists || target->held == kNoFile) {
+      return false;
+    }
+    // A second handle on the held file: CloseTemporary closes it, EndSave the held one.
+    HANDLE self = GetCurrentProcess();
+    HANDLE file = nullptr;
+    if (!DuplicateHandle(self, ToHandle(target->held), self, &file, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+      return false;
+    }
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0 || !SetEndOfFile(file)) {
+      (void)CloseHandle(file);
+      return false;
+    }
+    target->temp = FromHandle(file);
+    return true;
+  }
 
   bool Write(TSaveTarget* target, const void* data, std::uint32_t size) noexcept override {
     const auto* bytes = static_cast<const char*>(data);
@@ -269,7 +424,19 @@ class TWin32FileSystem final : public TFileSystem {
         target->temporary[0] = '\0';
         return true;
       }
-      if (attempt == kReplaceAttempts || !IsRefusalWorthRetrying(GetLastError())) {
+      const DWORD error = GetLastError();
+      if (attempt == kReplaceAttempts || !IsRefusalWorthRetrying(error)) {
+        if (error == ERROR_ACCESS_DENIED) {
+          // The directory refuses the rename: the target is held again for WriteInPlace, as
+          // OpenTarget holds it (a read-only one, which Wine would open for writing, is not).
+          target->refused = true;
+          const DWORD attributes =
+              target->exists ? GetFileAttributesA(target->path) : INVALID_FILE_ATTRIBUTES;
+          HANDLE held = (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0
+                            ? OpenHeld(target->path)
+                            : nullptr;
+          target->held = held != nullptr ? FromHandle(held) : kNoFile;
+        }
         return false;
       }
       Sleep(kReplaceRetryMilliseconds);

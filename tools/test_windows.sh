@@ -77,6 +77,55 @@ windows_ctest() {
 }
 step "unit suite and C host under Wine" windows_ctest
 
+# A dangling symbolic link, made here: a Windows program under Wine cannot make one
+# (CreateSymbolicLinkA answers TRUE and makes nothing). A save through the DLL creates the file the
+# link names and the link stays, as a plain write would; a link into a missing directory, or a save
+# that fails once that file is made (no room for a temporary name beside it), leaves no file.
+dangling_link_cases() {  # in an empty scratch directory
+    cp "$source_dir/$windows_build/tools/datenbank.exe" "$source_dir/$windows_build/datenbank.dll" . &&
+        printf 'a;b\r\n' >in.csv && printf 'a;b\r\nc;d\r\n' >expected.csv &&
+        mkdir sub && ln -s named.csv sub/l.csv || return 1
+    # Directories of 247 and 250 characters as Wine names them ("Z:" and the Unix path), the last
+    # separator included: "n.csv" fits beside both, the 12-character short temporary name beside
+    # the first only.
+    local length dirs=() failures=0 name target named want got
+    for length in 247 250; do
+        [ $((length - ${#PWD} - 9)) -gt 0 ] || { echo "$PWD is too long for these cases" >&2; return 1; }
+        dirs+=("l$length/$(head -c $((length - ${#PWD} - 9)) /dev/zero | tr '\0' d)")
+        mkdir -p "${dirs[-1]}" || return 1
+    done
+    while read -r name target named want; do
+        ln -s "$target" "$name"
+        got=refused
+        wine ./datenbank.exe add in.csv c d -d ';' -o "$name" >"$name.out" 2>&1 && got=saved
+        if [ "$got" != "$want" ] || [ "$(readlink "$name")" != "$target" ] ||
+            { [ "$want" = saved ] && ! cmp -s expected.csv "$named"; } ||
+            { [ "$want" = refused ] && [ -e "$named" ]; }; then
+            echo "FAILED: $name -> $target: $got (want $want), the link $(readlink "$name")," \
+                "$named $([ -e "$named" ] && echo exists || echo missing): $(cat "$name.out")"
+            failures=$((failures + 1))
+        fi
+    done <<CASES
+beside.csv named.csv named.csv saved
+chain.csv sub/l.csv sub/named.csv saved
+nodir.csv none/x.csv none/x.csv refused
+room.csv ${dirs[0]}/n.csv ${dirs[0]}/n.csv saved
+noroom.csv ${dirs[1]}/n.csv ${dirs[1]}/n.csv refused
+CASES
+    find . -name '*.tmp' | grep . && failures=$((failures + 1))
+    echo "dangling links: $failures failure(s) in 5 cases"
+    [ "$failures" -eq 0 ]
+}
+check_dangling_links() {
+    local scratch status
+    scratch=$(mktemp -d "${TMPDIR:-/tmp}/datenbank-links.XXXXXX") || return 1
+    (cd "$scratch" && dangling_link_cases)
+    status=$?
+    rm -rf "$scratch"
+    return "$status"
+}
+step "dangling symbolic links saved through datenbank.dll under Wine" check_dangling_links
+
 check_exports() {
     local listing exports imports
     listing=$(i686-w64-mingw32-objdump -p "$windows_build/datenbank.dll") || return 1
