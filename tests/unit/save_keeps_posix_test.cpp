@@ -44,34 +44,18 @@ std::string Attribute(const std::string& path, const char* name) {
   return length < 0 ? "<none>" : std::string(value, static_cast<std::size_t>(length));
 }
 
-// An access ACL that also lets user 4321 read and write, as the kernel stores it.
-std::string AclWithUser4321() {
-  std::string acl;
-  const auto add = [&acl](std::uint32_t value, std::size_t bytes) {
-    for (std::size_t i = 0; i < bytes; ++i) {
-      acl += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-  };
-  add(2, 4);  // version
-  const std::uint32_t entries[][3] = {
-      {0x01, 6, 0xFFFFFFFF},
-      {0x02, 6, 4321},
-      {0x04, 4, 0xFFFFFFFF},
-      {0x10, 6, 0xFFFFFFFF},
-      {0x20, 4, 0xFFFFFFFF}};  // owner, user 4321, group, mask, others
-  for (const auto& entry : entries) {
-    add(entry[0], 2);
-    add(entry[1], 2);
-    add(entry[2], 4);
-  }
-  return acl;
-}
+// An access ACL that also lets user 4321 (0x10E1) read and write, as the kernel stores it: version
+// 2, then tag, permissions and id of the owner, user 4321, the group, the mask and the others.
+const char kAcl[] =
+    "\x02\0\0\0"
+    "\x01\0\x06\0\xff\xff\xff\xff\x02\0\x06\0\xe1\x10\0\0\x04\0\x04\0\xff\xff\xff\xff"
+    "\x10\0\x06\0\xff\xff\xff\xff\x20\0\x04\0\xff\xff\xff\xff";
 
 TEST(SaveKeepsPosixTest, ExtendedAttributesAndAclsAreKept) {
   TempDir dir;
   const std::string path = dir.File("t.csv");
   dbtest::WriteBytes(path, "old\r\n");
-  const std::string acl = AclWithUser4321();
+  const std::string acl(kAcl, sizeof(kAcl) - 1);
   if (setxattr(path.c_str(), "user.origin", "survey", 6, 0) != 0 ||
       setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
     GTEST_SKIP() << "this file system keeps no extended attributes or ACLs: "
