@@ -23,7 +23,12 @@ _DECODING_TABLE = "".join(
 )
 _ENCODING_MAP = codecs.charmap_build(_DECODING_TABLE)
 
-PathArgument = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+# Written out rather than as strings: typing.get_type_hints evaluates an annotation in the
+# module that uses the alias, which need not import os.
+if sys.version_info >= (3, 9):
+    PathArgument = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
+else:  # os.PathLike takes no type argument before 3.9
+    PathArgument = Union[str, bytes, os.PathLike]
 
 
 def decode(data: bytes) -> str:

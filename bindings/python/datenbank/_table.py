@@ -160,7 +160,7 @@ class Table:
                     self._set_file_name(own)
 
     def save(self, path: Optional[PathArgument] = None) -> int:
-        """Writes the table to its path, or to ``path``, which then becomes its path.
+        """Writes the table to its path, or to ``path``, which then becomes its path once written.
 
         Each record becomes one line of its field texts separated by the delimiter, ended by
         CR LF; an absent field writes nothing. The file is replaced only once every byte is
@@ -168,10 +168,21 @@ class Table:
         """
         name = None if path is None else _codec.to_module_path(path)
         with self._lock:
-            self._open_object()
-            if name is not None:
-                self._set_file_name(name)
-            return self._call(self._ops.SaveFile)
+            obj = self._open_object()
+            if name is None:
+                return self._call(self._ops.SaveFile)
+            previous = self._ops.GetFileName(obj)
+            own = None if previous is None else ctypes.string_at(previous)
+            self._set_file_name(name)
+            try:
+                return self._call(self._ops.SaveFile)
+            except BaseException:
+                # A file that was not written does not become the table's path.
+                if own is None:
+                    self._ops.FreeFileName(obj)
+                else:
+                    self._set_file_name(own)
+                raise
 
     def close(self) -> None:
         """Releases the records and the file name. Closing a closed table does nothing."""
