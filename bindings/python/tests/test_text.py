@@ -65,13 +65,21 @@ class TextTest(ScratchTestCase):
         table.save()
         self.assertEqual(self.read("input.csv"), b"a;b\r\n")
 
-    def test_a_nul_character_is_refused_rather_than_cut(self) -> None:
-        table = self.load(b"a;b\n")
-        values: Tuple[Union[str, bytes], ...] = ("x\0y", b"\0")
-        for value in values:
-            with self.subTest(value=value), self.assertRaises(ValueError):
-                table[0][0] = value
-        self.assertEqual(table[0], ["a", "b"])
+    def test_texts_a_saved_file_would_not_give_back_are_refused(self) -> None:
+        # NUL ends a module text; CR, LF and the delimiter would split the saved record.
+        for delimiter in (";", "\t"):
+            table = self.load(b"a;b\n".replace(b";", delimiter.encode()), delimiter=delimiter)
+            values: Tuple[Union[str, bytes], ...] = (
+                "x\0y", b"\0", "a\nb", b"\r", "a\r\nb", "c" + delimiter, delimiter.encode()
+            )
+            for value in values:
+                with self.subTest(delimiter=delimiter, value=value):
+                    with self.assertRaisesRegex(ValueError, "^field 1 must not contain"):
+                        table[0][1] = value
+                    with self.assertRaisesRegex(ValueError, "^field 1 must not contain"):
+                        table.add(["ok", value])
+            self.assertEqual((list(table), len(table)), ([["a", "b"]], 1))
+        self.assertEqual(self.load(b"a;b\n").add(["x,y\t"]), ["x,y\t", None])
 
     def test_long_fields_are_read_whole(self) -> None:
         long_text = "\u00e4" * 70000
