@@ -181,12 +181,11 @@ class Table:
             try:
                 count = ctypes.c_int(expected)
                 same = ctypes.c_ubyte(1 if same_fields else 0)
-                return self._call(
-                    self._ops.AppendFile,
-                    ctypes.byref(count),
-                    1 if fields is not None else 0,
-                    ctypes.byref(same),
-                )
+                check = 1 if fields is not None else 0
+                result = self._ops.AppendFile(obj, ctypes.byref(count), check, ctypes.byref(same))
+                if result < 0:
+                    raise self._file_error(result, name, writing=False)
+                return int(result)
             finally:
                 if own is None:
                     self._ops.FreeFileName(obj)
@@ -203,14 +202,18 @@ class Table:
         name = None if path is None else _codec.to_module_path(path)
         with self._lock:
             obj = self._open_object()
-            if name is None:
-                return self._call(self._ops.SaveFile)
             previous = self._ops.GetFileName(obj)
             own = None if previous is None else ctypes.string_at(previous)
-            self._set_file_name(name)
+            if name is not None:
+                self._set_file_name(name)
             try:
-                return self._call(self._ops.SaveFile)
+                written = self._ops.SaveFile(obj)
+                if written < 0:
+                    raise self._file_error(written, own if name is None else name, writing=True)
+                return int(written)
             except BaseException:
+                if name is None:
+                    raise
                 # A file that was not written does not become the table's path.
                 if own is None:
                     self._ops.FreeFileName(obj)
@@ -403,7 +406,7 @@ class Table:
             check = 1 if fields is not None else 0
             records = self._ops.LoadFile(obj, ctypes.byref(count), check, ctypes.byref(same))
             if records < 0:
-                raise self._library.error(records)
+                raise self._file_error(records, name, writing=False)
             if records == 0:
                 # An empty file opens no table in the module; here it is a table without records.
                 self._ops.NewTable(obj, expected)
@@ -421,6 +424,20 @@ class Table:
     def _record_error(self, index: int, count: int) -> _errors.DatenbankError:
         code = _errors.ERR_NO_SUCH_RECORD if count else _errors.ERR_NO_RECORDS
         return self._library.error(code, f"position {index} in a table of {count} records")
+
+    def _file_error(
+        self, code: int, name: Optional[bytes], writing: bool
+    ) -> _errors.DatenbankError:
+        """The exception for a failure with the named file, and the operating system's cause."""
+        error = self._library.error(code)
+        if name is None or code == _errors.ERR_NO_FILE_NAME:
+            return error
+        error.filename = _codec.from_module_path(name)
+        if code in _errors.FILE_CODES:
+            cause = _errors.os_cause(name, writing)
+            if cause is not None:
+                error.errno, error.strerror = cause.errno, cause.strerror
+        return error
 
     def _module_text(self, value: object, index: int, delimiter: bytes) -> bytes:
         return _codec.to_module_text(value, f"field {index}", delimiter, self._codec)
