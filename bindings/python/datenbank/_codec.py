@@ -107,14 +107,13 @@ _CODECS = {
 
 
 def text_codec(encoding: str) -> TextCodec:
-    """The codec of an encoding name: Windows-1252 (the module's), UTF-8 or Latin-1."""
+    """The codec of an encoding name: Windows-1252 (the module's), UTF-8 or Latin-1.
+
+    A name Python does not know raises LookupError, as open() does; another codec ValueError.
+    """
     if not isinstance(encoding, str):
         raise TypeError(f"an encoding must be a str, not {type(encoding).__name__}")
-    try:
-        name = codecs.lookup(encoding).name
-    except LookupError:
-        name = ""
-    found = _CODECS.get(name)
+    found = _CODECS.get(codecs.lookup(encoding).name)
     if found is None:
         raise ValueError(f"the encoding must be cp1252, utf-8 or latin-1, not {encoding!r}")
     return found

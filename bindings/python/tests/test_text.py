@@ -93,3 +93,47 @@ class TextTest(ScratchTestCase):
             with self.subTest(length=length):
                 table[0][0] = "y" * length
                 self.assertEqual(table[0][0], "y" * length)
+
+
+class EncodingTest(ScratchTestCase):
+    def test_each_encoding_reads_and_writes_its_own_bytes(self) -> None:
+        # (encoding, its name on the table, the file's bytes, their text)
+        cases = [
+            ("cp1252", "windows-1252", b"M\xfcller;\x80\x81", ["M\u00fcller", "\u20ac\x81"]),
+            ("utf-8", "utf-8", b"M\xc3\xbcller;\xe2\x82\xac", ["M\u00fcller", "\u20ac"]),
+            ("UTF8", "utf-8", b"\xf0\x9f\x98\x80;x", ["\U0001f600", "x"]),
+            ("latin-1", "latin-1", b"M\xfcller;\x80\x81", ["M\u00fcller", "\x80\x81"]),
+        ]
+        for encoding, name, data, texts in cases:
+            with self.subTest(encoding=encoding):
+                table = self.load(data + b"\r\n", encoding=encoding)
+                self.assertEqual((table.encoding, list(table), table[0][1]), (name, [texts], texts[1]))
+                table.add(texts)
+                table[1][0] = texts[0]
+                self.assertEqual(table[1], texts)
+                table.save()
+                self.assertEqual(self.read("input.csv"), (data + b"\r\n") * 2)
+                with datenbank.Table.load(self.directory / "input.csv", raw=True,
+                                          encoding=encoding) as raw:
+                    self.assertEqual(raw[0].values(), data.split(b";"))
+                with datenbank.Table.new(1, encoding=encoding) as new:
+                    self.assertEqual(new.encoding, name)
+
+    def test_refused_encodings_and_texts(self) -> None:
+        with self.assertRaises(ValueError):
+            datenbank.Table.new(1, encoding="utf-16")
+        with self.assertRaises(LookupError):
+            datenbank.Table.new(1, encoding="no such codec")
+        table = self.load(b"a\xff;b\n", encoding="utf-8")
+        with self.assertRaises(UnicodeDecodeError):
+            list(table)
+        self.assertEqual(table[0][1], "b")
+        with self.assertRaises(UnicodeEncodeError):
+            table.add(["\ud800"])
+        latin = self.load(b"a\n", encoding="latin-1")
+        with self.assertRaises(UnicodeEncodeError):
+            latin[0][0] = "\u20ac"
+        with self.assertRaises(ValueError):
+            latin.append(self.write("more.csv", b"b\n"), encoding="utf-8")
+        self.assertEqual(latin.append(self.directory / "more.csv", encoding="latin1"), 1)
+        self.assertEqual(list(latin), [["a"], ["b"]])
