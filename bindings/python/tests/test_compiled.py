@@ -35,7 +35,8 @@ class WholeTableTest(ScratchTestCase):
         self.assertEqual(list(table), expected)
         self.assertEqual([table[n].values() for n in (999, 0, 500, -1, 1)],
                          [expected[n] for n in (999, 0, 500, -1, 1)])
-        self.assertEqual([table[n][1] for n in (700, 3, 998)], [expected[n][1] for n in (700, 3, 998)])
+        fields = [table[n][1] for n in (700, 3, 998)]
+        self.assertEqual(fields, [expected[n][1] for n in (700, 3, 998)])
 
     def test_changes_during_iteration_are_seen_at_the_next_record(self) -> None:
         # Each case: the position at which to act, and a list operation with its arguments,

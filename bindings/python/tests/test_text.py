@@ -107,7 +107,8 @@ class EncodingTest(ScratchTestCase):
         for encoding, name, data, texts in cases:
             with self.subTest(encoding=encoding):
                 table = self.load(data + b"\r\n", encoding=encoding)
-                self.assertEqual((table.encoding, list(table), table[0][1]), (name, [texts], texts[1]))
+                read = (table.encoding, list(table), table[0][1])
+                self.assertEqual(read, (name, [texts], texts[1]))
                 table.add(texts)
                 table[1][0] = texts[0]
                 self.assertEqual(table[1], texts)
