@@ -17,6 +17,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -90,13 +91,21 @@ static int call_cursor(const Reader* reader, int slot) {
 
 /* Sets up a reader from (address, text, charmap); 0, or -1 with an exception set. */
 static int reader_open(Reader* reader, PyObject* address, int text, PyObject* charmap) {
-  void* obj = PyLong_AsVoidPtr(address);
-  if (obj == NULL) {
-    if (!PyErr_Occurred()) {
-      PyErr_SetString(PyExc_ValueError, "a table object's address must not be 0");
-    }
+  if (!PyLong_Check(address)) {
+    PyErr_Format(PyExc_TypeError, "a table object's address must be an int, not %.100s",
+                 Py_TYPE(address)->tp_name);
     return -1;
   }
+  /* Refuses negative numbers and numbers wider than a pointer, which PyLong_AsVoidPtr takes. */
+  unsigned long long number = PyLong_AsUnsignedLongLong(address);
+  if (number == (unsigned long long)-1 && PyErr_Occurred()) {
+    return -1;
+  }
+  if (number == 0 || number > (unsigned long long)UINTPTR_MAX) {
+    PyErr_SetString(PyExc_ValueError, "no table object has this address");
+    return -1;
+  }
+  void* obj = (void*)(uintptr_t)number;
   if (text < TEXT_BYTES || text > TEXT_LATIN1) {
     PyErr_Format(PyExc_ValueError, "unknown text kind %d", text);
     return -1;

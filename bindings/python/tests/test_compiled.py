@@ -96,6 +96,8 @@ class ExtensionEdgeTest(ScratchTestCase):
         charmap: Optional[str] = _codec._DECODING_TABLE
         cases: List[Tuple[Tuple[Any, ...], type]] = [
             ((0, 0, 1, 1, charmap), ValueError),  # no object
+            ((-8, 0, 1, 1, charmap), OverflowError),
+            ((2**64, 0, 1, 1, charmap), OverflowError),
             (("1", 0, 1, 1, charmap), TypeError),
             ((address, 0, 1, 9, charmap), ValueError),  # no such text kind
             ((address, 0, 1, 1, "short"), TypeError),
