@@ -8,8 +8,10 @@ Every figure is the median of --rounds runs (default 5), each in a fresh interpr
 round robin over the contenders so that a change in the machine's load hits them alike:
 
 - read: ``Table.load(f)`` plus ``list(table)`` against
-  ``list(csv.reader(open(f, newline="", encoding="cp1252"), delimiter=";"))``; with --pure also
-  the binding through ctypes alone (DATENBANK_PURE_PYTHON=1);
+  ``list(csv.reader(open(f, newline="", encoding="cp1252"), delimiter=";"))``, and the same with
+  the cycle collector off (the binding's row lists are not tracked by it, csv's are: this shows
+  how much of the difference that is); with --pure also the binding through ctypes alone
+  (DATENBANK_PURE_PYTHON=1);
 - position: ``table[i][0]`` on shape C (5,000,000 records) for positions across the table,
   the cursor standing on the first record before each; the worst position is reported;
 - memory: the peak of Python's allocations (tracemalloc) while ``list(table)`` runs, against
@@ -51,7 +53,9 @@ print("seconds=%.4f" % (time.perf_counter() - start))
 print("rows=%d compiled=%d" % (len(rows), datenbank.COMPILED))
 """,
     "csv": """
-import csv, time
+import csv, gc, time
+if GC_OFF:
+    gc.disable()
 start = time.perf_counter()
 with open(PATH, newline="", encoding="cp1252") as file:
     rows = list(csv.reader(file, delimiter=";"))
@@ -91,7 +95,8 @@ print("peak_mb=%.1f held_mb=%.1f streamed_mb=%.2f" % (peak / 1e6, held / 1e6, st
 
 
 def measure(contender: str, path: str, env: Dict[str, str]) -> Dict[str, str]:
-    code = CHILD[contender].replace("PATH", repr(path))
+    base, _, variant = contender.partition(":")
+    code = CHILD[base].replace("PATH", repr(path)).replace("GC_OFF", str(variant == "nogc"))
     done = subprocess.run(
         [sys.executable, "-c", code], env=env, capture_output=True, text=True, check=False
     )
@@ -150,7 +155,8 @@ def main() -> None:
                                 "--max", high, "--seed", seed, "--out", path],
                                check=True, capture_output=True)
             contenders = [("datenbank", env, "datenbank: load + list(table)"),
-                          ("csv", env, "csv: list(csv.reader(...))")]
+                          ("csv", env, "csv: list(csv.reader(...))"),
+                          ("csv:nogc", env, "csv, gc.disable() first")]
             if options.pure:
                 contenders.append(("datenbank", pure_env, "datenbank, ctypes only"))
             if shape == "C":
@@ -172,11 +178,16 @@ def main() -> None:
                       "| contender | median s | min s | max s | last run says |",
                       "|---|---:|---:|---:|---|"]
             for label, values in times.items():
+                if label.startswith("datenbank: memory"):  # no time, only its figures
+                    lines.append(f"| {label} | - | - | - | {notes[label]} |")
+                    continue
                 lines.append(f"| {label} | {statistics.median(values):.3f} | {min(values):.3f} | "
                              f"{max(values):.3f} | {notes[label]} |")
             base = statistics.median(times["csv: list(csv.reader(...))"])
             ours = statistics.median(times["datenbank: load + list(table)"])
-            lines += ["", f"csv / datenbank: {base / ours:.2f} x", ""]
+            unbound = statistics.median(times["csv, gc.disable() first"])
+            lines += ["", f"csv / datenbank: {base / ours:.2f} x; csv without the cycle "
+                      f"collector / datenbank: {unbound / ours:.2f} x", ""]
             print("\n".join(lines[-len(contenders) - 6:]), flush=True)
     finally:
         if not options.work_dir:
