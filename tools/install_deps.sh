@@ -6,7 +6,8 @@
 #
 #   --build    the library and the datenbank tool: cmake, ninja-build, g++, libcli11-dev (default)
 #   --test     --build and everything the Linux suites need: GoogleTest, valgrind, clang with
-#              libFuzzer, clang-format, clang-tidy, Python 3 with venv, pip and mypy, pkg-config,
+#              libFuzzer, clang-format, clang-tidy, Python 3 with venv, pip, mypy, its headers,
+#              setuptools and wheel (the binding's extension module and wheel), gcc, pkg-config,
 #              dpkg-dev and file (the Debian package's library dependencies)
 #   --windows  the 32-bit Windows cross build and Wine (adds the i386 architecture)
 #   --all      --test and --windows: what tools/test_all.sh runs
@@ -18,7 +19,8 @@ set -eu
 
 build_packages="cmake ninja-build g++ libcli11-dev"
 test_packages="libgtest-dev googletest valgrind clang libclang-rt-dev clang-format clang-tidy
-python3 python3-venv python3-pip python3-mypy pkg-config dpkg-dev file"
+python3 python3-venv python3-pip python3-mypy python3-dev python3-setuptools python3-wheel gcc
+pkg-config dpkg-dev file"
 windows_packages="cmake ninja-build googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 wine
 wine32:i386"
 

@@ -8,7 +8,9 @@
 ...     table.save("kunden.neu.csv")
 
 The tables live in the module's shared library, which this package drives through its binary
-interface. The library is looked for in the file named by the environment variable
+interface: through the extension module ``_datenbank`` where it was built (``COMPILED``), which
+reads whole records and walks the cursor in C, and through ctypes alone otherwise. The library
+is looked for in the file named by the environment variable
 ``DATENBANK_LIBRARY``, then next to this package, then on the system's library path.
 """
 
@@ -32,9 +34,10 @@ from ._errors import (
     WriteError,
 )
 from ._library import LibraryNotFoundError
-from ._table import Record, Table
+from ._table import COMPILED, Record, Table
 
 __all__ = [
+    "COMPILED",
     "AccessError",
     "DatenbankError",
     "DatenbankFileNotFoundError",

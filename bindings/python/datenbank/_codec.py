@@ -12,7 +12,7 @@ from __future__ import annotations
 import codecs
 import os
 import sys
-from typing import Union
+from typing import Callable, Optional, Union
 
 ENCODING = "windows-1252"
 
@@ -23,7 +23,12 @@ _DECODING_TABLE = "".join(
 )
 _ENCODING_MAP = codecs.charmap_build(_DECODING_TABLE)
 
-PathArgument = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+# Written out rather than as strings: typing.get_type_hints evaluates an annotation in the
+# module that uses the alias, which need not import os.
+if sys.version_info >= (3, 9):
+    PathArgument = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
+else:  # os.PathLike takes no type argument before 3.9
+    PathArgument = Union[str, bytes, os.PathLike]
 
 
 def decode(data: bytes) -> str:
@@ -47,20 +52,99 @@ def encode(text: str) -> bytes:
         ) from None
 
 
-def to_module_text(value: object, what: str) -> bytes:
+# How the compiled loops turn field bytes into objects (the same numbers as in _datenbank.c).
+TEXT_BYTES = 0
+TEXT_CHARMAP = 1
+TEXT_UTF8 = 2
+TEXT_LATIN1 = 3
+
+
+class TextCodec:
+    """How a table's field texts are turned into str and back."""
+
+    __slots__ = ("name", "kind", "table", "decode", "encode")
+
+    def __init__(
+        self,
+        name: str,
+        kind: int,
+        table: Optional[str],
+        decode: Callable[[bytes], str],
+        encode: Callable[[str], bytes],
+    ) -> None:
+        self.name = name
+        self.kind = kind
+        self.table = table
+        self.decode = decode
+        self.encode = encode
+
+
+def _encoder(codec: str, name: str) -> Callable[[str], bytes]:
+    def encode_text(text: str) -> bytes:
+        try:
+            return text.encode(codec)
+        except UnicodeEncodeError as error:
+            raise UnicodeEncodeError(
+                name, text, error.start, error.end, f"the character has no {name} encoding"
+            ) from None
+
+    return encode_text
+
+
+_CODECS = {
+    "cp1252": TextCodec(ENCODING, TEXT_CHARMAP, _DECODING_TABLE, decode, encode),
+    "utf-8": TextCodec(
+        "utf-8", TEXT_UTF8, None, lambda data: data.decode("utf-8"), _encoder("utf-8", "UTF-8")
+    ),
+    "iso8859-1": TextCodec(
+        "latin-1",
+        TEXT_LATIN1,
+        None,
+        lambda data: data.decode("latin-1"),
+        _encoder("latin-1", "Latin-1"),
+    ),
+}
+
+
+def text_codec(encoding: str) -> TextCodec:
+    """The codec of an encoding name: Windows-1252 (the module's), UTF-8 or Latin-1.
+
+    A name Python does not know raises LookupError, as open() does; another codec ValueError.
+    """
+    if not isinstance(encoding, str):
+        raise TypeError(f"an encoding must be a str, not {type(encoding).__name__}")
+    found = _CODECS.get(codecs.lookup(encoding).name)
+    if found is None:
+        raise ValueError(f"the encoding must be cp1252, utf-8 or latin-1, not {encoding!r}")
+    return found
+
+
+# Bytes a field text cannot hold: the module's texts end at a NUL, and a saved line ends at CR LF.
+_LINE_BREAKS = {b"\0": "a NUL character", b"\r": "a carriage return", b"\n": "a line feed"}
+
+
+def to_module_text(
+    value: object,
+    what: str,
+    delimiter: Optional[bytes] = None,
+    codec: Optional[TextCodec] = None,
+) -> bytes:
     """A field text as the module's bytes: str is encoded, bytes pass as they are.
 
-    The module's texts end at their first NUL byte, so a text holding one is refused rather
-    than cut short.
+    A text the module cannot keep or a saved file cannot give back is refused: one holding a
+    NUL (the module's texts end there), CR, LF (a saved record is one line) or the delimiter.
     """
     if isinstance(value, str):
-        data = encode(value)
+        data = (encode if codec is None else codec.encode)(value)
     elif isinstance(value, (bytes, bytearray, memoryview)):
         data = bytes(value)
     else:
         raise TypeError(f"{what} must be str or bytes, not {type(value).__name__}")
-    if b"\0" in data:
-        raise ValueError(f"{what} must not contain a NUL character")
+    for byte, name in _LINE_BREAKS.items():
+        if byte in data:
+            raise ValueError(f"{what} must not contain {name}")
+    if delimiter is not None and delimiter in data:
+        raise ValueError(f"{what} must not contain the delimiter {delimiter!r}")
     return data
 
 

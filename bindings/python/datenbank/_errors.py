@@ -2,7 +2,10 @@
 
 from __future__ import annotations
 
-from typing import Dict, Optional, Tuple, Type
+import errno as _errno
+import os
+import stat
+from typing import Any, Dict, Optional, Tuple, Type, Union
 
 # The module's result codes.
 OK = 0
@@ -28,24 +31,57 @@ class DatenbankError(Exception):
 
     ``code`` is the module's result code (negative) and ``message`` its German message for
     that code; ``str()`` of the exception is the message, followed by ``detail`` where the
-    binding knows more (which position, which field).
+    binding knows more (which position, which field, which file). A failure about a file has
+    its name in ``filename``, and where the operating system tells why the file could not be
+    used, its ``errno`` and ``strerror`` (as an OSError has them; None when it does not tell).
     """
 
-    def __init__(self, code: int, message: str, detail: Optional[str] = None) -> None:
+    # int or None, typed as OSError types them.
+    errno: Any
+    strerror: Any
+
+    def __init__(
+        self,
+        code: int,
+        message: str,
+        detail: Optional[str] = None,
+        filename: Optional[str] = None,
+        errno: Optional[int] = None,
+        strerror: Optional[str] = None,
+    ) -> None:
         super().__init__(message)
         self.code = code
         self.message = message
         self.detail = detail
+        self.filename = filename
+        self.errno = errno
+        self.strerror = strerror
 
     def __str__(self) -> str:
-        return self.message if self.detail is None else f"{self.message} ({self.detail})"
+        about = [] if self.detail is None else [self.detail]
+        if self.filename is not None:
+            cause = "" if self.strerror is None else f"{self.strerror}: "
+            about.append(f"{cause}{self.filename!r}")
+        return self.message if not about else f"{self.message} ({'; '.join(about)})"
 
     def __repr__(self) -> str:
         return f"{type(self).__name__}({self.code}, {self.message!r})"
 
-    def __reduce__(self) -> Tuple[Type["DatenbankError"], Tuple[int, str, Optional[str]]]:
+    def __reduce__(
+        self,
+    ) -> Tuple[
+        Type["DatenbankError"],
+        Tuple[int, str, Optional[str], Optional[str], Optional[int], Optional[str]],
+    ]:
         # Exceptions are rebuilt from args, which hold only the message.
-        return type(self), (self.code, self.message, self.detail)
+        return type(self), (
+            self.code,
+            self.message,
+            self.detail,
+            self.filename,
+            self.errno,
+            self.strerror,
+        )
 
 
 class DatenbankFileNotFoundError(DatenbankError, FileNotFoundError):
@@ -109,3 +145,53 @@ _FAMILIES: Dict[int, Type[DatenbankError]] = {
 def error_class(code: int) -> Type[DatenbankError]:
     """The exception class of a result code; DatenbankError for codes without a family."""
     return _FAMILIES.get(code, DatenbankError)
+
+
+# The codes after which the binding asks the operating system what is wrong with the file.
+FILE_CODES = (ERR_FILE_NOT_FOUND, ERR_FILE_ACCESS, ERR_WRITE_FAILED)
+
+
+def os_cause(path: bytes, writing: bool) -> Optional[OSError]:
+    """Why the operating system refuses the file, asked after the module failed with it.
+
+    Reading needs an existing regular file that opens for reading; writing needs one that opens
+    for writing, or a directory that takes a new file. The file is only opened, never changed;
+    a file that is not regular (a FIFO would block) and a failure the operating system does not
+    explain give None.
+    """
+    try:
+        info = os.stat(path)
+    except OSError as error:
+        if not writing or not isinstance(error, FileNotFoundError):
+            return error
+        return _directory_cause(os.path.dirname(path) or b".")
+    if stat.S_ISDIR(info.st_mode):
+        return _error(_errno.EISDIR, path)
+    if not stat.S_ISREG(info.st_mode):
+        return None
+    try:
+        os.close(os.open(path, (os.O_WRONLY if writing else os.O_RDONLY) | _NOT_INHERITED))
+    except OSError as error:
+        return error
+    return None
+
+
+_NOT_INHERITED = getattr(os, "O_CLOEXEC", 0) | getattr(os, "O_NOINHERIT", 0)
+
+
+def _error(code: int, path: Union[str, bytes]) -> OSError:
+    return OSError(code, os.strerror(code), path)
+
+
+def _directory_cause(directory: bytes) -> Optional[OSError]:
+    try:
+        info = os.stat(directory)
+    except OSError as error:
+        return error
+    if not stat.S_ISDIR(info.st_mode):
+        return _error(_errno.ENOTDIR, directory)
+    if hasattr(os, "statvfs") and os.statvfs(directory).f_flag & getattr(os, "ST_RDONLY", 0):
+        return _error(_errno.EROFS, directory)
+    if not os.access(directory, os.W_OK | os.X_OK):
+        return _error(_errno.EACCES, directory)
+    return None

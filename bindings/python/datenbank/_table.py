@@ -4,24 +4,38 @@ from __future__ import annotations
 
 import ctypes
 import operator
+import os
 import threading
 from collections.abc import Sequence
 from types import TracebackType
 from typing import Callable, Iterable, Iterator, List, Optional, Type, Union, overload
 
 from . import _codec, _errors
-from ._codec import PathArgument
+from ._codec import PathArgument, TextCodec
 from ._library import Library, load
 
+try:
+    import _datenbank as _compiled
+except ImportError:  # the package was installed without a compiler: ctypes does everything
+    _compiled = None  # type: ignore[assignment]
+if os.environ.get("DATENBANK_PURE_PYTHON"):
+    _compiled = None  # type: ignore[assignment]
+
+# Whether the compiled loops of _datenbank do the per-record work.
+COMPILED = _compiled is not None
+
 Value = Union[str, bytes, None]
+
+# Iteration reads this many records at a time.
+_BATCH = 256
 
 # Most fields fit; a longer one is read again with a buffer of its own length.
 _FIRST_BUFFER_SIZE = 256
 
 
-def _delimiter_byte(delimiter: Union[str, bytes]) -> bytes:
+def _delimiter_byte(delimiter: Union[str, bytes], codec: TextCodec) -> bytes:
     if isinstance(delimiter, str):
-        data = _codec.encode(delimiter)
+        data = codec.encode(delimiter)
     elif isinstance(delimiter, (bytes, bytearray)):
         data = bytes(delimiter)
     else:
@@ -46,19 +60,25 @@ class Table:
     it as a context manager. A table is a sequence of records: ``len(table)``, ``table[i]``
     (a :class:`Record`, negative positions count from the end), ``del table[i]`` and
     iteration, which yields each record as a list of its field texts (None for an absent
-    field). Field texts are ``str`` decoded from Windows-1252, or the raw ``bytes`` when the
-    table was made with ``raw=True``. Fields accept ``str`` (encoded to Windows-1252; a
-    character without a Windows-1252 byte raises UnicodeEncodeError before anything
-    changes) and ``bytes`` (stored as they are).
+    field). Field texts are ``str`` decoded from the table's ``encoding`` (Windows-1252
+    unless the table was made with ``"utf-8"`` or ``"latin-1"``), or the raw ``bytes`` when
+    the table was made with ``raw=True``. Fields accept ``str`` (encoded the same way; a
+    character the encoding cannot write raises UnicodeEncodeError before anything changes)
+    and ``bytes`` (stored as they are). A text holding the delimiter, CR, LF or NUL would not
+    come back from the saved file as it went in, and raises ValueError.
 
     A table may be shared between threads; its operations then take turns.
     """
 
-    def __init__(self, *, raw: bool = False) -> None:
+    def __init__(self, *, raw: bool = False, encoding: str = "cp1252") -> None:
         """A table object without a table; :meth:`load` and :meth:`new` are the usual way."""
+        self._codec = _codec.text_codec(encoding)
         self._library: Library = load()
         self._lock = threading.RLock()
         self._raw = raw
+        self._text_kind = _codec.TEXT_BYTES if raw else self._codec.kind
+        # Counts the changes that move or alter records, so that iteration sees them.
+        self._changes = 0
         self._obj: Optional[int] = self._library.acquire()
         self._ops = self._library.operations(self._obj)
         self._buffer = ctypes.create_string_buffer(_FIRST_BUFFER_SIZE)
@@ -77,6 +97,7 @@ class Table:
         same_fields: bool = False,
         *,
         raw: bool = False,
+        encoding: str = "cp1252",
     ) -> "Table":
         """Reads a delimited text file into a new table.
 
@@ -85,9 +106,10 @@ class Table:
         fields absent. With ``fields`` the file must have exactly that many fields
         (:class:`FieldCountError` otherwise); with ``same_fields`` every line must have as
         many fields as the first (:class:`IntegrityError` otherwise). An empty file gives a
-        table without records (with ``fields`` fields, or none).
+        table without records (with ``fields`` fields, or none). ``encoding`` is how texts are
+        read and written: ``"cp1252"`` (the module's own), ``"utf-8"`` or ``"latin-1"``.
         """
-        table = cls(raw=raw)
+        table = cls(raw=raw, encoding=encoding)
         try:
             table._load(path, delimiter, fields, same_fields)
         except BaseException:
@@ -103,15 +125,17 @@ class Table:
         delimiter: Union[str, bytes] = ";",
         *,
         raw: bool = False,
+        encoding: str = "cp1252",
     ) -> "Table":
         """A new table without records, with ``fields`` fields per record.
 
-        ``path`` is where :meth:`save` writes the table when it is given no path itself.
+        ``path`` is where :meth:`save` writes the table when it is given no path itself;
+        ``encoding`` as for :meth:`load`.
         """
         count = _field_count(fields)
-        separator = _delimiter_byte(delimiter)
+        separator = _delimiter_byte(delimiter, _codec.text_codec(encoding))
         name = None if path is None else _codec.to_module_path(path)
-        table = cls(raw=raw)
+        table = cls(raw=raw, encoding=encoding)
         try:
             with table._lock:
                 table._ops.SetDelimiter(table._obj, separator)
@@ -129,6 +153,8 @@ class Table:
         path: PathArgument,
         fields: Optional[int] = None,
         same_fields: bool = False,
+        *,
+        encoding: Optional[str] = None,
     ) -> int:
         """Adds the records of another delimited file after the last record.
 
@@ -136,10 +162,18 @@ class Table:
         unless the table has no records yet; ``fields`` and ``same_fields`` check it as in
         :meth:`load`. Either the whole file is appended or nothing is. The table keeps its
         own path. Returns the number of records appended.
+
+        The file's bytes are kept as they are, so ``encoding`` must be the table's own (the
+        default); it is there to say so, and another one raises ValueError.
         """
         name = _codec.to_module_path(path)
         expected = 0 if fields is None else _field_count(fields)
+        if encoding is not None and _codec.text_codec(encoding) is not self._codec:
+            raise ValueError(
+                f"the file must be in the table's encoding {self._codec.name}, not {encoding!r}"
+            )
         with self._lock:
+            self._changes += 1
             obj = self._open_object()
             previous = self._ops.GetFileName(obj)
             own = None if previous is None else ctypes.string_at(previous)
@@ -147,12 +181,11 @@ class Table:
             try:
                 count = ctypes.c_int(expected)
                 same = ctypes.c_ubyte(1 if same_fields else 0)
-                return self._call(
-                    self._ops.AppendFile,
-                    ctypes.byref(count),
-                    1 if fields is not None else 0,
-                    ctypes.byref(same),
-                )
+                check = 1 if fields is not None else 0
+                result = self._ops.AppendFile(obj, ctypes.byref(count), check, ctypes.byref(same))
+                if result < 0:
+                    raise self._file_error(result, name, writing=False)
+                return int(result)
             finally:
                 if own is None:
                     self._ops.FreeFileName(obj)
@@ -160,7 +193,7 @@ class Table:
                     self._set_file_name(own)
 
     def save(self, path: Optional[PathArgument] = None) -> int:
-        """Writes the table to its path, or to ``path``, which then becomes its path.
+        """Writes the table to its path, or to ``path``, which then becomes its path once written.
 
         Each record becomes one line of its field texts separated by the delimiter, ended by
         CR LF; an absent field writes nothing. The file is replaced only once every byte is
@@ -168,10 +201,25 @@ class Table:
         """
         name = None if path is None else _codec.to_module_path(path)
         with self._lock:
-            self._open_object()
+            obj = self._open_object()
+            previous = self._ops.GetFileName(obj)
+            own = None if previous is None else ctypes.string_at(previous)
             if name is not None:
                 self._set_file_name(name)
-            return self._call(self._ops.SaveFile)
+            try:
+                written = self._ops.SaveFile(obj)
+                if written < 0:
+                    raise self._file_error(written, own if name is None else name, writing=True)
+                return int(written)
+            except BaseException:
+                if name is None:
+                    raise
+                # A file that was not written does not become the table's path.
+                if own is None:
+                    self._ops.FreeFileName(obj)
+                else:
+                    self._set_file_name(own)
+                raise
 
     def close(self) -> None:
         """Releases the records and the file name. Closing a closed table does nothing."""
@@ -226,7 +274,12 @@ class Table:
         """The field delimiter."""
         with self._lock:
             byte = self._ops.GetDelimiter(self._open_object())
-            return byte if self._raw else _codec.decode(byte)
+            return byte if self._raw else self._codec.decode(byte)
+
+    @property
+    def encoding(self) -> str:
+        """How field texts are decoded and encoded: windows-1252, utf-8 or latin-1."""
+        return self._codec.name
 
     @property
     def field_count(self) -> int:
@@ -259,6 +312,7 @@ class Table:
         with self._lock:
             self._seek(self._position(index))
             self._call(self._ops.DeleteRecord)
+            self._changes += 1
 
     def __iter__(self) -> Iterator[List[Value]]:
         """Each record as a list of its field texts, first to last.
@@ -269,13 +323,15 @@ class Table:
         position = 0
         while True:
             with self._lock:
-                count = len(self)
-                if position >= count:
-                    return
-                self._seek(position, count)
-                row = self._current_values()
-            yield row
-            position += 1
+                changes = self._changes
+                rows = self._rows(position, position + _BATCH)
+            if not rows:
+                return
+            for row in rows:
+                if self._changes != changes:
+                    break  # read again from this position
+                yield row
+                position += 1
 
     def add(self, values: Iterable[Value] = ()) -> "Record":
         """Adds a record after the last one and returns it.
@@ -284,14 +340,17 @@ class Table:
         Every value is checked before the record is added, and a record that cannot be
         filled is removed again.
         """
-        texts = [
-            None if value is None else _codec.to_module_text(value, "a field") for value in values
-        ]
         with self._lock:
+            separator = self._ops.GetDelimiter(self._open_object())
+            texts = [
+                None if value is None else self._module_text(value, index, separator)
+                for index, value in enumerate(values)
+            ]
             field_count = self.field_count
             if len(texts) > field_count:
                 raise ValueError(f"{len(texts)} values for a table of {field_count} fields")
             number = self._call(self._ops.AddRecord)
+            self._changes += 1
             try:
                 for index, text in enumerate(texts):
                     if text is not None:
@@ -335,7 +394,7 @@ class Table:
         same_fields: bool,
     ) -> None:
         name = _codec.to_module_path(path)
-        separator = _delimiter_byte(delimiter)
+        separator = _delimiter_byte(delimiter, self._codec)
         expected = 0 if fields is None else _field_count(fields)
         with self._lock:
             obj = self._obj
@@ -347,7 +406,7 @@ class Table:
             check = 1 if fields is not None else 0
             records = self._ops.LoadFile(obj, ctypes.byref(count), check, ctypes.byref(same))
             if records < 0:
-                raise self._library.error(records)
+                raise self._file_error(records, name, writing=False)
             if records == 0:
                 # An empty file opens no table in the module; here it is a table without records.
                 self._ops.NewTable(obj, expected)
@@ -366,12 +425,56 @@ class Table:
         code = _errors.ERR_NO_SUCH_RECORD if count else _errors.ERR_NO_RECORDS
         return self._library.error(code, f"position {index} in a table of {count} records")
 
+    def _file_error(
+        self, code: int, name: Optional[bytes], writing: bool
+    ) -> _errors.DatenbankError:
+        """The exception for a failure with the named file, and the operating system's cause."""
+        error = self._library.error(code)
+        if name is None or code == _errors.ERR_NO_FILE_NAME:
+            return error
+        error.filename = _codec.from_module_path(name)
+        if code in _errors.FILE_CODES:
+            cause = _errors.os_cause(name, writing)
+            if cause is not None:
+                error.errno, error.strerror = cause.errno, cause.strerror
+        return error
+
+    def _module_text(self, value: object, index: int, delimiter: bytes) -> bytes:
+        return _codec.to_module_text(value, f"field {index}", delimiter, self._codec)
+
+    def _failure(self, failure: Exception) -> _errors.DatenbankError:
+        """The exception for a result code the compiled loops reported."""
+        return self._library.error(int(failure.args[0]))
+
+    def _rows(self, start: int, stop: int) -> List[List[Value]]:
+        """The records from 0-based start up to stop (cut to the record count)."""
+        obj = self._open_object()
+        if _compiled is not None:
+            if start >= self._call(self._ops.GetRecordCount):
+                return []
+            try:
+                return _compiled.rows(obj, start, stop, self._text_kind, self._codec.table)
+            except _compiled.Failure as failure:
+                raise self._failure(failure) from None
+        count = len(self)
+        rows = []
+        for position in range(start, min(stop, count)):
+            self._seek(position, count)
+            rows.append(self._current_values())
+        return rows
+
     def _seek(self, position: int, count: Optional[int] = None) -> None:
         """Makes the record at a 0-based position current, by the fewest cursor steps.
 
         The caller has checked the position against the record count. Steps are counted from
         the first record, from the last, and from the current one, whichever is nearest.
         """
+        if _compiled is not None:
+            try:
+                _compiled.seek(self._open_object(), position)
+            except _compiled.Failure as failure:
+                raise self._failure(failure) from None
+            return
         target = position + 1
         if count is None:
             count = self._call(self._ops.GetRecordCount)
@@ -406,10 +509,21 @@ class Table:
                 raise self._library.error(result)
             self._buffer = ctypes.create_string_buffer(result + 1)
 
-    def _value(self, data: Optional[bytes]) -> Value:
+    def _value_at(self, position: int, index: int) -> Value:
+        """Field index (checked) of the record at a 0-based position (checked)."""
+        if _compiled is not None:
+            try:
+                value: Value = _compiled.field(
+                    self._open_object(), position, index, self._text_kind, self._codec.table
+                )
+            except _compiled.Failure as failure:
+                raise self._failure(failure) from None
+            return value
+        self._seek(position)
+        data = self._field(index)
         if data is None or self._raw:
             return data
-        return _codec.decode(data)
+        return self._codec.decode(data)
 
     def _current_values(self) -> List[Value]:
         """All fields of the current record; the one loop that reads whole tables."""
@@ -417,7 +531,7 @@ class Table:
         obj = self._obj
         buffer = self._buffer
         size = len(buffer)
-        decode = None if self._raw else _codec.decode
+        decode = None if self._raw else self._codec.decode
         values: List[Value] = []
         for index in range(self.field_count):
             result = get_field(obj, index, buffer, size)
@@ -471,19 +585,22 @@ class Record(Sequence):  # type: ignore[type-arg]
     def __getitem__(self, index: Union[int, slice]) -> Union[Value, List[Value]]:
         table = self._table
         with table._lock:
-            self._select()
             if isinstance(index, slice):
-                values = table._current_values()
-                return values[index]
-            return table._value(table._field(self._field_index(index)))
+                return self.values()[index]
+            self._check_position()
+            field_index = self._field_index(index)
+            return table._value_at(self._position, field_index)
 
     def __setitem__(self, index: int, value: Union[str, bytes]) -> None:
-        """Replaces a field's text; ``str`` is encoded to Windows-1252, ``bytes`` kept as is."""
-        text = _codec.to_module_text(value, "a field")
+        """Replaces a field's text; ``str`` is encoded, ``bytes`` kept as they are."""
         table = self._table
         with table._lock:
+            field_index = self._field_index(index)
+            separator = table._ops.GetDelimiter(table._open_object())
+            text = table._module_text(value, field_index, separator)
             self._select()
-            table._call(table._ops.SetField, self._field_index(index), text)
+            table._call(table._ops.SetField, field_index, text)
+            table._changes += 1
 
     def __iter__(self) -> Iterator[Value]:
         return iter(self.values())
@@ -492,8 +609,8 @@ class Record(Sequence):  # type: ignore[type-arg]
         """All field texts of the record, None for an absent field."""
         table = self._table
         with table._lock:
-            self._select()
-            return table._current_values()
+            self._check_position()
+            return table._rows(self._position, self._position + 1)[0]
 
     def __eq__(self, other: object) -> bool:
         if isinstance(other, (Record, list, tuple)):
@@ -508,12 +625,15 @@ class Record(Sequence):  # type: ignore[type-arg]
         except _errors.DatenbankError as error:
             return f"<Record {self._position}: {error}>"
 
-    def _select(self) -> None:
+    def _check_position(self) -> None:
         table = self._table
         count = len(table)
         if self._position >= count:
             raise table._record_error(self._position, count)
-        table._seek(self._position)
+
+    def _select(self) -> None:
+        self._check_position()
+        self._table._seek(self._position)
 
     def _field_index(self, index: int) -> int:
         index = operator.index(index)

@@ -2,12 +2,15 @@
 
 from __future__ import annotations
 
+import errno
 import os
 import pickle
+import shutil
 import subprocess
 import sys
 import textwrap
 import unittest
+from pathlib import Path
 from typing import Callable, Dict
 
 import datenbank
@@ -26,6 +29,15 @@ def run_python(code: str) -> "subprocess.CompletedProcess[str]":
 
 
 class ErrorFamilyTest(ScratchTestCase):
+    def make_immutable(self, path: Path) -> bool:
+        """Makes path immutable where root may (chattr); undone after the test."""
+        if not hasattr(os, "geteuid") or os.geteuid() != 0 or not shutil.which("chattr"):
+            return False
+        if subprocess.run(["chattr", "+i", str(path)], capture_output=True).returncode != 0:
+            return False
+        self.addCleanup(lambda: subprocess.run(["chattr", "-i", str(path)], check=True))
+        return True
+
     def assertFailure(
         self, caught: BaseException, family: type, code: int, message: str
     ) -> None:
@@ -67,6 +79,41 @@ class ErrorFamilyTest(ScratchTestCase):
             table.save(self.directory / "missing" / "out.csv")
         self.assertEqual(caught.exception.code, -3)
         self.assertEqual(self.read("input.csv"), b"a\n")
+
+    def test_file_failures_name_the_file_and_the_operating_systems_cause(self) -> None:
+        table = self.load(b"a\n")
+        (self.directory / "sub").mkdir()
+        # (operation, path, family, code, errno); the file name is given as a str.
+        cases = [
+            ("load", "missing.csv", datenbank.DatenbankFileNotFoundError, -2, errno.ENOENT),
+            ("load", "sub", datenbank.DatenbankFileNotFoundError, -2, errno.EISDIR),
+            ("append", "gone/x.csv", datenbank.DatenbankFileNotFoundError, -2, errno.ENOENT),
+            ("save", "gone/x.csv", datenbank.AccessError, -3, errno.ENOENT),
+            ("save", "sub", datenbank.AccessError, -3, errno.EISDIR),
+            ("save", "input.csv/x.csv", datenbank.AccessError, -3, errno.ENOTDIR),
+        ]
+        if self.make_immutable(self.directory / "input.csv"):
+            cases.append(("save", "input.csv", datenbank.AccessError, -3, errno.EPERM))
+        for operation, name, family, code, number in cases:
+            path = str(self.directory / name)
+            with self.subTest(operation=operation, name=name):
+                with self.assertRaises(family) as caught:
+                    if operation == "load":
+                        datenbank.Table.load(path)
+                    else:
+                        getattr(table, operation)(path)
+                error = caught.exception
+                self.assertEqual((error.code, error.filename, error.errno), (code, path, number))
+                self.assertEqual(error.strerror, os.strerror(number))
+                self.assertIn(repr(path), str(error))
+                self.assertTrue(str(error).startswith(error.message))
+                copy = pickle.loads(pickle.dumps(error))
+                self.assertEqual((copy.filename, copy.errno, str(copy)), (path, number, str(error)))
+        self.assertEqual(table.path, str(self.directory / "input.csv"))
+        with self.assertRaises(datenbank.FieldCountError) as field_count:
+            datenbank.Table.load(self.directory / "input.csv", fields=2)
+        self.assertEqual(field_count.exception.filename, str(self.directory / "input.csv"))
+        self.assertIsNone(field_count.exception.errno)
 
     def test_saving_without_a_file_name(self) -> None:
         with datenbank.Table.new(1) as table:

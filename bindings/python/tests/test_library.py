@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import sys
 import textwrap
+import typing
 from pathlib import Path
 from typing import Dict
 
@@ -127,3 +128,22 @@ class FindingTheLibraryTest(ScratchTestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout.splitlines()[0], "NOT FOUND")
         self.assertIn("does not export _CreateDatenbankClassInstance", result.stdout)
+
+
+class TypeHintTest(ScratchTestCase):
+    def test_every_public_function_has_hints_that_resolve(self) -> None:
+        functions = [datenbank.info, datenbank.library_path]
+        for name in ("Table", "Record"):
+            cls = getattr(datenbank, name)
+            for attribute, member in vars(cls).items():
+                if attribute.startswith("_") and attribute not in ("__getitem__", "__init__"):
+                    continue
+                member = member.fget if isinstance(member, property) else member
+                member = getattr(member, "__func__", member)
+                if callable(member):
+                    functions.append(member)
+        self.assertGreater(len(functions), 15)
+        for function in functions:
+            with self.subTest(function=function.__qualname__):
+                hints = typing.get_type_hints(function)
+                self.assertIn("return", hints)

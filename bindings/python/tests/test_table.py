@@ -303,6 +303,16 @@ class AppendSaveTest(ScratchTestCase):
         self.assertEqual(copy.read_bytes(), b"x;b;c\r\nd;e;f\r\ng;h;i\r\n")
         self.assertEqual(self.read("input.csv"), THREE_RECORDS)
 
+    def test_a_failed_save_keeps_the_tables_path(self) -> None:
+        for start in (THREE_RECORDS, None):
+            with self.subTest(loaded=start is not None):
+                table = self.load(start) if start else datenbank.Table.new(1)
+                before = table.path
+                with self.assertRaises(datenbank.DatenbankError):
+                    table.save(self.directory / "no such directory" / "x.csv")
+                self.assertEqual(table.path, before)
+                table.close()
+
     def test_file_names_are_the_operating_systems_names(self) -> None:
         # A str name is what open() would use; a bytes name passes as it is.
         table = self.load(b"a\n")

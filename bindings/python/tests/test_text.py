@@ -65,13 +65,21 @@ class TextTest(ScratchTestCase):
         table.save()
         self.assertEqual(self.read("input.csv"), b"a;b\r\n")
 
-    def test_a_nul_character_is_refused_rather_than_cut(self) -> None:
-        table = self.load(b"a;b\n")
-        values: Tuple[Union[str, bytes], ...] = ("x\0y", b"\0")
-        for value in values:
-            with self.subTest(value=value), self.assertRaises(ValueError):
-                table[0][0] = value
-        self.assertEqual(table[0], ["a", "b"])
+    def test_texts_a_saved_file_would_not_give_back_are_refused(self) -> None:
+        # NUL ends a module text; CR, LF and the delimiter would split the saved record.
+        for delimiter in (";", "\t"):
+            table = self.load(b"a;b\n".replace(b";", delimiter.encode()), delimiter=delimiter)
+            values: Tuple[Union[str, bytes], ...] = (
+                "x\0y", b"\0", "a\nb", b"\r", "a\r\nb", "c" + delimiter, delimiter.encode()
+            )
+            for value in values:
+                with self.subTest(delimiter=delimiter, value=value):
+                    with self.assertRaisesRegex(ValueError, "^field 1 must not contain"):
+                        table[0][1] = value
+                    with self.assertRaisesRegex(ValueError, "^field 1 must not contain"):
+                        table.add(["ok", value])
+            self.assertEqual((list(table), len(table)), ([["a", "b"]], 1))
+        self.assertEqual(self.load(b"a;b\n").add(["x,y\t"]), ["x,y\t", None])
 
     def test_long_fields_are_read_whole(self) -> None:
         long_text = "\u00e4" * 70000
@@ -85,3 +93,48 @@ class TextTest(ScratchTestCase):
             with self.subTest(length=length):
                 table[0][0] = "y" * length
                 self.assertEqual(table[0][0], "y" * length)
+
+
+class EncodingTest(ScratchTestCase):
+    def test_each_encoding_reads_and_writes_its_own_bytes(self) -> None:
+        # (encoding, its name on the table, the file's bytes, their text)
+        cases = [
+            ("cp1252", "windows-1252", b"M\xfcller;\x80\x81", ["M\u00fcller", "\u20ac\x81"]),
+            ("utf-8", "utf-8", b"M\xc3\xbcller;\xe2\x82\xac", ["M\u00fcller", "\u20ac"]),
+            ("UTF8", "utf-8", b"\xf0\x9f\x98\x80;x", ["\U0001f600", "x"]),
+            ("latin-1", "latin-1", b"M\xfcller;\x80\x81", ["M\u00fcller", "\x80\x81"]),
+        ]
+        for encoding, name, data, texts in cases:
+            with self.subTest(encoding=encoding):
+                table = self.load(data + b"\r\n", encoding=encoding)
+                read = (table.encoding, list(table), table[0][1])
+                self.assertEqual(read, (name, [texts], texts[1]))
+                table.add(texts)
+                table[1][0] = texts[0]
+                self.assertEqual(table[1], texts)
+                table.save()
+                self.assertEqual(self.read("input.csv"), (data + b"\r\n") * 2)
+                with datenbank.Table.load(self.directory / "input.csv", raw=True,
+                                          encoding=encoding) as raw:
+                    self.assertEqual(raw[0].values(), data.split(b";"))
+                with datenbank.Table.new(1, encoding=encoding) as new:
+                    self.assertEqual(new.encoding, name)
+
+    def test_refused_encodings_and_texts(self) -> None:
+        with self.assertRaises(ValueError):
+            datenbank.Table.new(1, encoding="utf-16")
+        with self.assertRaises(LookupError):
+            datenbank.Table.new(1, encoding="no such codec")
+        table = self.load(b"a\xff;b\n", encoding="utf-8")
+        with self.assertRaises(UnicodeDecodeError):
+            list(table)
+        self.assertEqual(table[0][1], "b")
+        with self.assertRaises(UnicodeEncodeError):
+            table.add(["\ud800"])
+        latin = self.load(b"a\n", encoding="latin-1")
+        with self.assertRaises(UnicodeEncodeError):
+            latin[0][0] = "\u20ac"
+        with self.assertRaises(ValueError):
+            latin.append(self.write("more.csv", b"b\n"), encoding="utf-8")
+        self.assertEqual(latin.append(self.directory / "more.csv", encoding="latin1"), 1)
+        self.assertEqual(list(latin), [["a"], ["b"]])
