@@ -59,14 +59,16 @@ class SetTest(ToolTestCase):
         self.assert_module_failure(self.run_tool("set", "t.csv", "4", "0", "x"),
                                    "t.csv: record 4", -13)
         self.assertEqual(self.read("t.csv"), TABLE)
-        self.assert_module_failure(self.run_tool("set", "nix.csv", "1", "0", "x"), "nix.csv", -2)
+        self.assert_module_failure(self.run_tool("set", "nix.csv", "1", "0", "x"), "nix.csv", -2,
+                                   "not found")
         self.assertFalse((self.dir / "nix.csv").exists())
         os.mkdir(self.dir / "ordner")
-        self.assert_module_failure(self.run_tool("set", "ordner", "1", "0", "x"), "ordner", -2)
+        self.assert_module_failure(self.run_tool("set", "ordner", "1", "0", "x"), "ordner", -2,
+                                   "is a directory")
         # A save that cannot open its target: the module's dbErrFileAccess.
         self.assert_module_failure(
             self.run_tool("set", "t.csv", "1", "0", "x", "-o", "fehlt/out.csv"),
-            "fehlt/out.csv", -3)
+            "fehlt/out.csv", -3, "directory 'fehlt' not found")
         self.assertEqual(self.read("t.csv"), TABLE)
 
 
@@ -144,7 +146,8 @@ class AppendTest(ToolTestCase):
         self.write("ragged.csv", b"c;d\r\ne\r\n")
         self.assert_module_failure(self.run_tool("append", "--same", "t.csv", "ragged.csv"),
                                    "ragged.csv", -8)
-        self.assert_module_failure(self.run_tool("append", "t.csv", "nix.csv"), "nix.csv", -2)
+        self.assert_module_failure(self.run_tool("append", "t.csv", "nix.csv"), "nix.csv", -2,
+                                   "not found")
         self.assertEqual(self.read("t.csv"), b"a;b\r\n")
         self.assert_usage_error(self.run_tool("append", "t.csv"), "OTHER")
 
@@ -166,7 +169,7 @@ class NewTest(ToolTestCase):
         self.assertEqual(self.read("t.csv"), b"")
         self.assert_usage_error(self.run_tool("new", "x.csv"), "--fields")
         self.assert_module_failure(self.run_tool("new", "fehlt/x.csv", "--fields", "1"),
-                                   "fehlt/x.csv", -3)
+                                   "fehlt/x.csv", -3, "directory 'fehlt' not found")
 
 
 if __name__ == "__main__":

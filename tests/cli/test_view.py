@@ -21,13 +21,17 @@ class ShowTest(ToolTestCase):
                          "2  d  e  \u2205\n"
                          "records 1-2 of 2, 3 fields\n")
 
-    def test_raw_prints_the_bytes_tab_separated_with_absent_as_nothing_or_the_marker(self) -> None:
-        self.write("t.csv", ABSENT_AND_EMPTY + b"\xe4\x80\x81;x\ty;z\n")
+    def test_raw_is_utf8_with_escapes_and_absent_as_nothing_or_the_marker(self) -> None:
+        self.write("t.csv", ABSENT_AND_EMPTY + b"\xe4\x80\x81;x\ty\\;z\n")
         result = self.assert_ok(self.run_tool("show", "--raw", "t.csv"))
-        self.assertEqual(result.out, b"a\t\tc\nd\te\t\n\xe4\x80\x81\tx\ty\tz\n")
-        # The marker goes out in the file's encoding: the middle dot is 0xB7 in Windows-1252.
+        self.assertEqual(result.text, "a\t\tc\nd\te\t\n\u00e4\u20ac\u0081\tx\\ty\\\\\tz\n")
         result = self.assert_ok(self.run_tool("show", "--raw", "--absent", "\u00b7", "t.csv"))
-        self.assertEqual(result.out.splitlines()[1], b"d\te\t\xb7")
+        self.assertEqual(result.text.splitlines()[1], "d\te\t\u00b7")
+        # --bytes: the file's bytes, the marker too (the middle dot is 0xB7 in Windows-1252).
+        result = self.assert_ok(self.run_tool("show", "--raw", "--bytes", "--absent", "\u00b7",
+                                              "t.csv"))
+        self.assertEqual(result.out.splitlines()[1:], [b"d\te\t\xb7",
+                                                       b"\xe4\x80\x81\tx\\ty\\\\\tz"])
 
     def test_texts_are_converted_and_control_bytes_escaped(self) -> None:
         # M\xfcller, the euro sign 0x80, an undefined byte 0x81 and a tab inside a field.
@@ -48,25 +52,25 @@ class ShowTest(ToolTestCase):
                     "1  1  abcdefghijklm\u2026\n"
                     "2  2  kurz\n"
                     "records 1-2 of 2, 2 fields\n")
-        result = self.assert_ok(self.run_tool("show", "t.csv", env={"COLUMNS": "20"}))
-        self.assertEqual(result.text, expected)
-        # --width wins over COLUMNS; 0 is no limit.
         self.assertEqual(self.assert_ok(self.run_tool("show", "--width", "20", "t.csv",
                                                       env={"COLUMNS": "200"})).text, expected)
-        wide = self.assert_ok(self.run_tool("show", "--width", "0", "t.csv",
-                                            env={"COLUMNS": "20"})).text
-        self.assertIn("1  1  abcdefghijklmnopqrstuvwxyz\n", wide)
+        # COLUMNS counts only on a terminal; a pipe gets everything, as does --width 0.
+        for arguments in (("t.csv",), ("--width", "0", "t.csv")):
+            wide = self.assert_ok(self.run_tool("show", *arguments, env={"COLUMNS": "20"})).text
+            self.assertIn("1  1  abcdefghijklmnopqrstuvwxyz\n", wide)
+        self.assertEqual(self.run_in_terminal("show", "t.csv", env={"COLUMNS": "20"}),
+                         expected.replace("\n", "\r\n"))
 
     def test_fields_that_do_not_fit_are_left_out_and_named(self) -> None:
         line = ";".join(f"feld{i}" for i in range(30)).encode()
         self.write("t.csv", line + b"\r\n" + line + b"\r\n")
-        result = self.assert_ok(self.run_tool("show", "t.csv", env={"COLUMNS": "40"}))
+        result = self.assert_ok(self.run_tool("show", "--width", "40", "t.csv"))
         lines = result.text.splitlines()
         for row in lines[:-1]:
             self.assertLessEqual(len(row), 40, row)
         shown = len(lines[0].split())
         self.assertGreater(shown, 2)
-        self.assertEqual(lines[-1], f"records 1-2 of 2, fields 0-{shown - 2} of 30 shown")
+        self.assertEqual(lines[-1], f"records 1-2 of 2, {shown - 1} of 30 columns shown")
 
     def test_from_and_count_choose_the_records(self) -> None:
         self.write("t.csv", b"".join(b"r%d;x\r\n" % i for i in range(1, 13)))
@@ -76,8 +80,9 @@ class ShowTest(ToolTestCase):
                           "records 10-11 of 12, 2 fields"])
         result = self.assert_ok(self.run_tool("show", "--raw", "--from", "12", "t.csv"))
         self.assertEqual(result.out, b"r12\tx\n")
-        self.assert_module_failure(self.run_tool("show", "--from", "13", "t.csv"),
-                                   "t.csv: record 13", -13)
+        # Past the end: nothing, as with --count 0.
+        for arguments in (("--from", "13"), ("--raw", "--from", "13"), ("--count", "0")):
+            self.assertEqual(self.assert_ok(self.run_tool("show", *arguments, "t.csv")).out, b"")
 
     def test_delimiter_forms(self) -> None:
         self.write("tab.csv", b"a\tb\r\n")
@@ -97,9 +102,9 @@ class ShowTest(ToolTestCase):
         self.write("empty.csv", b"")
         self.assertEqual(self.assert_ok(self.run_tool("show", "empty.csv")).text, "0 records\n")
         self.assertEqual(self.assert_ok(self.run_tool("show", "--raw", "empty.csv")).out, b"")
-        self.assert_module_failure(self.run_tool("show", "nix.csv"), "nix.csv", -2)
+        self.assert_module_failure(self.run_tool("show", "nix.csv"), "nix.csv", -2, "not found")
         os.mkdir(self.dir / "ordner")
-        self.assert_module_failure(self.run_tool("show", "ordner"), "ordner", -2)
+        self.assert_module_failure(self.run_tool("show", "ordner"), "ordner", -2, "is a directory")
 
 
 class CheckTest(ToolTestCase):
@@ -130,9 +135,9 @@ class CheckTest(ToolTestCase):
         self.write("empty.csv", b"")
         self.assertEqual(self.assert_ok(self.run_tool("check", "--fields", "2", "empty.csv")).text,
                          "records: 0\nfields: 0\nsame field count: yes\n")
-        self.assert_module_failure(self.run_tool("check", "nix.csv"), "nix.csv", -2)
+        self.assert_module_failure(self.run_tool("check", "nix.csv"), "nix.csv", -2, "not found")
         os.mkdir(self.dir / "ordner")
-        self.assert_module_failure(self.run_tool("check", "ordner"), "ordner", -2)
+        self.assert_module_failure(self.run_tool("check", "ordner"), "ordner", -2, "is a directory")
 
 
 class GetTest(ToolTestCase):
