@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace datenbank_tool {
 
@@ -242,6 +243,45 @@ int DisplayWidth(std::string_view text, const TextMode& mode) {
     }
   }
   return width;
+}
+
+int StoredTextWidth(const char* text, const TextMode& mode) {
+  if (!mode.bytes && mode.encoding == Encoding::kUtf8) {
+    return DisplayWidth(text, mode);
+  }
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  const WidthTable& widths = Widths(mode);
+  int width = 0;
+  const char* block = text;
+  for (;;) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, block, sizeof word);
+    // A byte below 0x20 (the NUL among them) or from 0x7F up may be wider than one column or end
+    // the text. A borrow or carry can flag bytes after such a byte, never one before it.
+    const std::uint64_t flagged =
+        (((word - 0x20 * kOnes) & ~word) | word | (word + kOnes)) & kHighBits;
+    if (flagged == 0) {
+      width += 8;
+      block += 8;
+      continue;
+    }
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const int first = __builtin_ctzll(flagged) / 8;
+#else
+    int first = 0;
+    while (first < 8 && (static_cast<unsigned char>(block[first]) < 0x20 ||
+                         static_cast<unsigned char>(block[first]) >= 0x7F) == 0) {
+      ++first;
+    }
+#endif
+    const auto byte = static_cast<unsigned char>(block[first]);
+    if (byte == 0) {
+      return width + first;
+    }
+    width += first + widths[byte];
+    block += first + 1;
+  }
 }
 
 std::size_t AppendField(std::string& out, std::string_view text, const TextMode& mode,

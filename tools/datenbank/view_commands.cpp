@@ -190,13 +190,18 @@ int RunShow(Session& session, const ShowArguments& arguments) {
                            ? PlainText(*name, false)
                            : PlainText(std::to_string(column), false));
     }
-    // First walk: the widest cell of each column.
+    // First walk: the widest cell of each column. The texts are measured where the module copies
+    // them, eight bytes at a time; the buffer keeps eight bytes beyond what the module is given.
     std::vector<int> natural(columns.size(), 0);
+    std::vector<char> buffer(64 * 1024);
     int result = Walk(session, first, last - first + 1, [&](int) {
       for (std::size_t i = 0; i < columns.size(); ++i) {
-        std::string_view text;
-        const int read = session.FieldView(columns[i], text);
-        const int width = read == 0                 ? DisplayWidth(text, session.mode)
+        int read = 0;
+        while ((read = table.GetField(columns[i], buffer.data(),
+                                      static_cast<unsigned>(buffer.size() - 8))) > 0) {
+          buffer.assign(static_cast<std::size_t>(read) + 16, '\0');
+        }
+        const int width = read == 0                 ? StoredTextWidth(buffer.data(), session.mode)
                           : read == dbErrFieldEmpty ? style.absentMarker.width
                                                     : -1;
         if (width < 0) {
