@@ -19,7 +19,7 @@ import tempfile
 import unittest
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Sequence, Union
+from typing import Callable, Sequence, Union
 
 Argument = Union[str, bytes]
 
@@ -66,17 +66,19 @@ class ToolTestCase(unittest.TestCase):
         return (self.dir / name).read_bytes()
 
     def run_tool(self, *arguments: Argument, env: dict[str, str] | None = None,
-                 stdin: bytes | None = None) -> Result:
+                 stdin: bytes | None = None, prefix: Sequence[str] = (),
+                 preexec: Callable[[], None] | None = None) -> Result:
         environment = dict(os.environ)
         # Output goes to a pipe: no terminal width, no attributes, unless a test sets them.
         environment.pop("COLUMNS", None)
         environment.pop("DATENBANK_LIBRARY", None)
         environment["LANG"] = "C.UTF-8"
         environment.update(env or {})
-        command: list[Argument] = [*SETTINGS.runner, SETTINGS.tool, *arguments]
+        command: list[Argument] = [*prefix, *SETTINGS.runner, SETTINGS.tool, *arguments]
         completed = subprocess.run(command, cwd=self.dir, env=environment, input=stdin,
                                    stdin=subprocess.DEVNULL if stdin is None else None,
-                                   capture_output=True, timeout=120, check=False)
+                                   capture_output=True, timeout=120, check=False,
+                                   preexec_fn=preexec)
         return Result(completed.returncode, completed.stdout, completed.stderr)
 
     def run_in_terminal(self, *arguments: str, env: dict[str, str] | None = None) -> str:

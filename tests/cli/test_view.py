@@ -98,6 +98,84 @@ class ShowTest(ToolTestCase):
         self.assert_usage_error(self.run_tool("show", "-d", "0x7", "pipe.csv"), "delimiter")
         self.assert_usage_error(self.run_tool("show", "-d", "\u2192", "pipe.csv"), "U+2192")
 
+    def test_delimiter_auto_and_the_hint_for_one_field(self) -> None:
+        lines = {";": b"a;b;c\r\nd;e;f\r\n", ":": b"root:x:0\nbin:x:2\n",
+                 ",": b"a,b\nc,d\ne,f,g\n", "\t": b"a\tb,c\nd\te\n", "|": b"a|b\n"}
+        for delimiter, content in lines.items():
+            with self.subTest(delimiter=delimiter):
+                self.write("t.csv", content)
+                result = self.assert_ok(self.run_tool("show", "--raw", "-d", "auto", "t.csv"))
+                first = content.split(b"\n")[0].decode().rstrip("\r")
+                self.assertEqual(result.text.split("\n")[0].rstrip("\t"),
+                                 first.replace(delimiter, "\t"))
+                hint = self.run_tool("show", "--raw", "t.csv")
+                self.assertEqual(hint.status, 0)
+                name = "\\t" if delimiter == "\t" else delimiter
+                expected = "" if delimiter == ";" else (
+                    f"datenbank: t.csv: 1 field with ';'; try -d '{name}'"
+                    f" ({first.count(delimiter) + 1} fields) or -d auto\n")
+                self.assertEqual(hint.error, expected)
+        # No hint when -d was given, or when no candidate splits the lines.
+        self.write("t.csv", b"root:x:0\n")
+        self.assert_ok(self.run_tool("show", "-d", ";", "t.csv"))
+        self.write("one.csv", b"abc\ndef\n")
+        self.assert_ok(self.run_tool("show", "one.csv"))
+
+    def test_header_and_columns(self) -> None:
+        self.write("t.csv", b"id;name;city\r\n1;M\xfcller;K\xf6ln\r\n2;Weber\r\n")
+        result = self.assert_ok(self.run_tool("show", "--header", "t.csv"))
+        self.assertEqual(result.text, "#  id  name    city\n-  --  ------  ----\n"
+                                      "2  1   Müller  Köln\n3  2   Weber   \u2205\n"
+                                      "records 2-3 of 3, 3 fields\n")
+        for arguments, expected in (
+                (("--columns", "2,0"), "city\tid\nK\u00f6ln\t1\n\t2\n"),
+                (("--columns", "city,id", "--header"), "city\tid\nKöln\t1\n\t2\n"),
+                (("--columns", "1-", "--from", "3"), "Weber\t\n"),
+                (("--header", "--columns", "0-1", "--count", "1"), "id\tname\n1\tMüller\n")):
+            with self.subTest(arguments=arguments):
+                self.assertEqual(self.assert_ok(self.run_tool("show", "--raw", "t.csv",
+                                                              *arguments)).text, expected)
+        for columns, fragment in (("name", "need --header"), ("3", "fields 0-2"),
+                                  ("2-1", "backwards"), ("a,,b", "not a field number")):
+            with self.subTest(columns=columns):
+                self.assert_usage_error(self.run_tool("show", "t.csv", "--columns", columns),
+                                        "--columns", fragment)
+        self.assert_usage_error(self.run_tool("show", "t.csv", "--header", "--columns", "x"),
+                                "the header has: id, name, city")
+
+    def test_encodings(self) -> None:
+        # \u00c5land in UTF-8, a byte that is no UTF-8, a wide character.
+        self.write("t.csv", "\u00c5land;\u65e5\u672c\r\nM\xfcller;x\r\n".encode("utf-8")
+                   .replace(b"M\xc3\xbcller", b"M\xfcller"))
+        result = self.assert_ok(self.run_tool("show", "--encoding", "utf-8", "t.csv"))
+        self.assertEqual(result.text.splitlines()[2:4], ["1  \u00c5land      \u65e5\u672c",
+                                                         "2  M\\xFCller  x"])
+        self.assertEqual(self.assert_ok(self.run_tool("show", "--raw", "--encoding", "UTF8",
+                                                      "t.csv")).text,
+                         "\u00c5land\t\u65e5\u672c\nM\\xFCller\tx\n")
+        self.assertEqual(self.assert_ok(self.run_tool("get", "--encoding", "utf-8", "t.csv", "1",
+                                                      "0")).text, "\u00c5land\n")
+        # Latin-1 has C1 controls where Windows-1252 has the euro sign.
+        self.write("e.csv", b"\x80\xe4\r\n")
+        for encoding, shown in (("latin-1", "\\x80\u00e4"), ("cp1252", "\u20ac\u00e4")):
+            result = self.assert_ok(self.run_tool("show", "--encoding", encoding, "e.csv"))
+            self.assertEqual(result.text.splitlines()[2], "1  " + shown)
+        self.assert_usage_error(self.run_tool("show", "--encoding", "ebcdic", "e.csv"),
+                                "--encoding")
+
+    def test_standard_input_leaves_no_file_behind(self) -> None:
+        scratch = self.dir / "tmp"
+        scratch.mkdir()
+        env = {"TMPDIR": str(scratch)}
+        result = self.assert_ok(self.run_tool("show", "-", "--raw", "-d", ":", env=env,
+                                              stdin=b"a:b\nc:d\n"))
+        self.assertEqual(result.text, "a\tb\nc\td\n")
+        result = self.assert_ok(self.run_tool("check", "-", env=env, stdin=b""))
+        self.assertEqual(result.text, "records: 0\nfields: 0\nsame field count: yes\n")
+        self.assert_module_failure(self.run_tool("check", "--same", "-", env=env,
+                                                 stdin=b"a;b\nc\n"), "standard input", -8)
+        self.assertEqual(list(scratch.iterdir()), [])
+
     def test_empty_file_missing_file_and_directory(self) -> None:
         self.write("empty.csv", b"")
         self.assertEqual(self.assert_ok(self.run_tool("show", "empty.csv")).text, "0 records\n")

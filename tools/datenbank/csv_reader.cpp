@@ -36,8 +36,8 @@ CsvReader::Result CsvReader::Next(std::vector<std::string>& fields, std::string&
   }
   recordLine_ = line_;
   const auto fail = [&](const std::string& what) {
-    problem = "line " + std::to_string(line_) + ", field " + std::to_string(fields.size() + 1) +
-              ": " + what;
+    problem = "line " + std::to_string(recordLine_) + ", field " +
+              std::to_string(fields.size() + 1) + ": " + what;
     atEnd_ = true;
     position_ = size_;
     return Result::kError;

@@ -26,7 +26,7 @@ class CsvReader {
   // The next record's fields. kError with the reason in problem; the reader then stays at the end.
   Result Next(std::vector<std::string>& fields, std::string& problem);
 
-  // The line the last record started on, from 1.
+  // The line the last record started on, from 1; also the line an error names.
   long long Line() const { return recordLine_; }
 
  private:

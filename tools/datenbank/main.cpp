@@ -115,6 +115,7 @@ int Run(int argc, char** argv) {
       "datenbank"};
   app.set_version_flag("--version", std::string("datenbank ") + DATENBANK_TOOL_VERSION);
   app.require_subcommand(1);
+  app.get_formatter()->label("SUBCOMMAND", "COMMAND");
   app.failure_message(FailureMessage);
 
   std::vector<datenbank_tool::Command> commands;
@@ -134,6 +135,7 @@ int Run(int argc, char** argv) {
   std::vector<std::string> names{"help"};
   for (const auto& command : commands) {
     names.push_back(command.app->get_name());
+    command.app->group("Commands");
   }
   std::vector<std::string> arguments = datenbank_tool::Utf8Arguments(argc, argv);
   if (!TakeCommandWord(arguments, names)) {

@@ -16,7 +16,8 @@ namespace datenbank_tool {
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
 
 // Makes standard output take bytes unchanged (no line-end translation) and, on a Windows console,
-// shows them as UTF-8.
+// shows them as UTF-8. On POSIX a write past the file size limit fails instead of ending the
+// process.
 void PrepareOutput();
 
 // Loads the library and calls its factory. Looks at DATENBANK_LIBRARY first, then next to this

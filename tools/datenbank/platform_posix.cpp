@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -46,7 +47,11 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   return {argv, argv + argc};
 }
 
-void PrepareOutput() {}
+void PrepareOutput() {
+  // A write past the file size limit fails with EFBIG instead of ending the process, so the
+  // module removes its temporary file and reports the failed write.
+  std::signal(SIGXFSZ, SIG_IGN);
+}
 
 TMainDB* LoadModule(std::string& library, std::string& error) {
   void* handle = nullptr;
