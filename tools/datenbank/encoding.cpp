@@ -287,13 +287,17 @@ int StoredTextWidth(const char* text, const TextMode& mode) {
 std::size_t AppendField(std::string& out, std::string_view text, const TextMode& mode,
                         FieldForm form, bool escapeUndecodable) {
   const std::size_t mark = out.size();
-  const bool quote = form == FieldForm::kJson ||
-                     (form == FieldForm::kCsv && text.find_first_of(",\"\r\n") != text.npos);
+  const bool utf8 = mode.encoding == Encoding::kUtf8 && !mode.bytes;
+  // A CSV field that begins with a byte order mark is quoted too: a reader would take the mark at
+  // the start of the file for its own.
+  const bool quote =
+      form == FieldForm::kJson ||
+      (form == FieldForm::kCsv && (text.find_first_of(",\"\r\n") != text.npos ||
+                                   ((utf8 || mode.bytes) && text.rfind("\xEF\xBB\xBF", 0) == 0)));
   if (quote) {
     out += '"';
   }
   const FormTable& forms = Forms(mode.encoding);
-  const bool utf8 = mode.encoding == Encoding::kUtf8 && !mode.bytes;
   std::size_t position = 0;
   while (position < text.size()) {
     const char c = text[position];

@@ -49,7 +49,8 @@ int StoredTextWidth(const char* text, const TextMode& mode);
 
 // The forms of one field in the machine-readable outputs, all UTF-8 unless mode.bytes:
 //  - kTsv: tab, CR, LF and backslash as \t \r \n \\; other controls as they are.
-//  - kCsv: RFC 4180, quoted with doubled quotes when the text holds a comma, quote, CR or LF.
+//  - kCsv: RFC 4180, quoted with doubled quotes when the text holds a comma, quote, CR or LF
+//    (or begins with a byte order mark).
 //  - kJson: a JSON string with its quotes.
 //  - kPlain: the characters as they are.
 // A byte that does not decode is written as \xNN in kTsv and kPlain when escapeUndecodable is set;
