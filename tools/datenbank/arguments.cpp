@@ -31,7 +31,7 @@ namespace {
 
 // -d auto's candidates, in the order a tie goes to.
 constexpr std::array<char, 5> kCandidates = {';', ',', '\t', ':', '|'};
-constexpr std::size_t kHeadBytes = 64 * 1024;
+constexpr std::size_t kHeadBytes = std::size_t{64} * 1024;
 constexpr int kHeadLines = 100;
 
 CLI::Validator AtLeast(int lowest) {
@@ -104,7 +104,7 @@ std::vector<std::string> HeadLines(const std::string& path) {
   std::string head(kHeadBytes, '\0');
   head.resize(std::fread(head.data(), 1, head.size(), file));
   const bool whole = std::feof(file) != 0;
-  std::fclose(file);
+  static_cast<void>(std::fclose(file));  // only read
   std::size_t start = 0;
   while (start < head.size() && static_cast<int>(lines.size()) < kHeadLines) {
     std::size_t end = head.find('\n', start);
@@ -382,7 +382,7 @@ int SaveFile(Session& session, const FileArguments& arguments) {
       std::cerr << "datenbank: cannot make a temporary file: " << problem << "\n";
       return kExitFailure;
     }
-    std::fclose(file);
+    static_cast<void>(std::fclose(file));  // empty; the module replaces it
     session.Keep(path);
   }
   if (!session.Name(path)) {
@@ -407,7 +407,7 @@ int SaveFile(Session& session, const FileArguments& arguments) {
     RemoveFile(path);  // where the system allows it while open: nothing is left if output stops
     std::cout.flush();
     const bool copied = CopyToStandardOutput(saved, problem);
-    std::fclose(saved);
+    static_cast<void>(std::fclose(saved));  // only read
     session.Forget(path);
     if (!copied) {
       std::cerr << "datenbank: cannot write to standard output: " << problem << "\n";
@@ -428,7 +428,8 @@ bool SelectColumns(const std::string& list, int fieldCount,
     return true;
   }
   const auto number = [](const std::string& text, int& value) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != text.npos) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
       return false;
     }
     value = std::stoi(text);

@@ -174,7 +174,7 @@ int ReadCsv(Session& session, const std::string& path, const std::string& subjec
   }
   const bool readFailed = std::ferror(input) != 0;
   if (input != stdin) {
-    std::fclose(input);
+    static_cast<void>(std::fclose(input));  // only read
   }
   if (status == kExitOk && result == CsvReader::Result::kError) {
     std::cerr << "datenbank: " << subject << ": " << problem << "\n";

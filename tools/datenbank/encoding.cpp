@@ -292,7 +292,7 @@ std::size_t AppendField(std::string& out, std::string_view text, const TextMode&
   // the start of the file for its own.
   const bool quote =
       form == FieldForm::kJson ||
-      (form == FieldForm::kCsv && (text.find_first_of(",\"\r\n") != text.npos ||
+      (form == FieldForm::kCsv && (text.find_first_of(",\"\r\n") != std::string_view::npos ||
                                    ((utf8 || mode.bytes) && text.rfind("\xEF\xBB\xBF", 0) == 0)));
   if (quote) {
     out += '"';

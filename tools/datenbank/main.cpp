@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <exception>
 #include <iostream>
+#include <new>
 
 #include "tools/datenbank/commands.h"
 #include "tools/datenbank/platform.h"
@@ -174,6 +175,9 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Run's locals are gone by now: temporary files are removed, nothing half-written is left.
+    std::cerr << "datenbank: out of memory\n";
   } catch (const std::exception& error) {
     std::cerr << "datenbank: " << error.what() << "\n";
   } catch (...) {

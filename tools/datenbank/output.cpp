@@ -28,7 +28,7 @@ Output::Output() {
 
 Output::~Output() {
   if (!temporary_.empty()) {
-    std::fclose(file_);
+    static_cast<void>(std::fclose(file_));  // unfinished: removed
     RemoveFile(temporary_);
   }
 }

@@ -50,7 +50,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 void PrepareOutput() {
   // A write past the file size limit fails with EFBIG instead of ending the process, so the
   // module removes its temporary file and reports the failed write.
-  std::signal(SIGXFSZ, SIG_IGN);
+  static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
 }
 
 TMainDB* LoadModule(std::string& library, std::string& error) {
@@ -257,13 +257,13 @@ std::string WriteProblem(const std::string& name, unsigned long long needed) {
   if (statvfs(Parent(name).c_str(), &space) == 0) {
     const unsigned long long room =
         static_cast<unsigned long long>(space.f_bavail) * space.f_frsize;
-    if (room < needed + 64 * 1024) {
+    if (room < needed + 64ULL * 1024) {
       return "disk full (" + std::to_string(room) + " bytes free)";
     }
   }
   rlimit limit{};
   if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-      limit.rlim_cur < needed + 64 * 1024) {
+      limit.rlim_cur < needed + 64ULL * 1024) {
     return "file size limit of the process (" + std::to_string(limit.rlim_cur) + " bytes)";
   }
   return {};

@@ -193,7 +193,7 @@ int RunShow(Session& session, const ShowArguments& arguments) {
     // First walk: the widest cell of each column. The texts are measured where the module copies
     // them, eight bytes at a time; the buffer keeps eight bytes beyond what the module is given.
     std::vector<int> natural(columns.size(), 0);
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> buffer(std::size_t{64} * 1024);
     int result = Walk(session, first, last - first + 1, [&](int) {
       for (std::size_t i = 0; i < columns.size(); ++i) {
         int read = 0;
