@@ -65,6 +65,48 @@ const WidthTable& Widths(const TextMode& mode) {
   return mode.encoding == Encoding::kLatin1 ? kLatin1 : kCp1252;
 }
 
+// The ASCII bytes a field form writes unchanged.
+using ByteSet = std::array<bool, 256>;
+
+ByteSet MakePlainBytes(FieldForm form) {
+  ByteSet set{};
+  for (unsigned byte = 0; byte < 0x80; ++byte) {
+    const char c = static_cast<char>(byte);
+    switch (form) {
+      case FieldForm::kTsv:
+        set[byte] = c != '\t' && c != '\r' && c != '\n' && c != '\\';
+        break;
+      case FieldForm::kCsv:
+        set[byte] = c != '"';
+        break;
+      case FieldForm::kJson:
+        set[byte] = byte >= 0x20 && c != '"' && c != '\\';
+        break;
+      case FieldForm::kPlain:
+        set[byte] = true;
+        break;
+    }
+  }
+  return set;
+}
+
+const ByteSet& PlainBytes(FieldForm form) {
+  static const std::array<ByteSet, 4> kSets = {
+      MakePlainBytes(FieldForm::kTsv), MakePlainBytes(FieldForm::kCsv),
+      MakePlainBytes(FieldForm::kJson), MakePlainBytes(FieldForm::kPlain)};
+  return kSets[static_cast<std::size_t>(form)];
+}
+
+// True when a CSV field holds a comma, quote, CR or LF.
+bool NeedsCsvQuotes(std::string_view text) {
+  for (const char c : text) {
+    if (c == ',' || c == '"' || c == '\r' || c == '\n') {
+      return true;
+    }
+  }
+  return false;
+}
+
 void AppendByteEscape(std::string& out, unsigned char byte) {
   if (byte == '\t') {
     out += "\\t";
@@ -292,14 +334,24 @@ std::size_t AppendField(std::string& out, std::string_view text, const TextMode&
   // the start of the file for its own.
   const bool quote =
       form == FieldForm::kJson ||
-      (form == FieldForm::kCsv && (text.find_first_of(",\"\r\n") != std::string_view::npos ||
-                                   ((utf8 || mode.bytes) && text.rfind("\xEF\xBB\xBF", 0) == 0)));
+      (form == FieldForm::kCsv &&
+       (NeedsCsvQuotes(text) || ((utf8 || mode.bytes) && text.rfind("\xEF\xBB\xBF", 0) == 0)));
   if (quote) {
     out += '"';
   }
   const FormTable& forms = Forms(mode.encoding);
+  const ByteSet& plain = PlainBytes(form);
   std::size_t position = 0;
   while (position < text.size()) {
+    // The bytes every form writes as they are, in one piece.
+    const std::size_t run = position;
+    while (position < text.size() && plain[static_cast<unsigned char>(text[position])]) {
+      ++position;
+    }
+    out.append(text.data() + run, position - run);
+    if (position == text.size()) {
+      break;
+    }
     const char c = text[position];
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x80) {
