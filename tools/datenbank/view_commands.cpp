@@ -132,8 +132,7 @@ int RunShow(Session& session, const ShowArguments& arguments) {
   std::vector<std::optional<std::string_view>> cells;
 
   if (arguments.raw) {
-    const auto line = [&](const std::vector<std::optional<std::string_view>>& row,
-                          const TextMode& mode) {
+    const auto line = [&](const std::vector<std::optional<std::string_view>>& row) {
       std::string& text = out.Text();
       for (std::size_t i = 0; i < row.size(); ++i) {
         if (i > 0) {
@@ -142,26 +141,22 @@ int RunShow(Session& session, const ShowArguments& arguments) {
         if (!row[i].has_value()) {
           text += absent;
         } else {
-          AppendField(text, *row[i], mode, FieldForm::kTsv, true);
+          AppendField(text, *row[i], session.mode, FieldForm::kTsv, true);
         }
       }
       text += '\n';
       out.Written();
     };
-    if (!names.empty() && first <= last) {
-      // The names are UTF-8 already.
-      std::vector<std::optional<std::string_view>> heading;
-      for (const int column : columns) {
-        const auto& name = names[static_cast<std::size_t>(column)];
-        heading.emplace_back(name.has_value() ? std::string_view(*name) : std::string_view());
-      }
-      line(heading, TextMode{Encoding::kUtf8, false});
-    }
+    // The names go out as the first record's fields, escaped like the records after them.
+    const int from = !names.empty() && first <= last ? 1 : first;
     if (first <= last) {
-      const int result = Walk(session, first, last - first + 1, [&](int) {
+      const int result = Walk(session, from, last - from + 1, [&](int position) {
+        if (position > 1 && position < first) {
+          return 0;  // between the names and --from
+        }
         const int read = ReadCells(session, columns, texts, cells);
         if (read == 0) {
-          line(cells, session.mode);
+          line(cells);
         }
         return read;
       });
