@@ -3,13 +3,15 @@
 
     bench/cli_bench.py [--build build/dev] [--work DIR] [--runs 3] [--keep]
 
-Generates shape A of bench/compare.py (lines of ten fields of 3-15 random printable bytes,
-';'-separated, CR LF) at 200 MB and at 100 MB with bench/peers/make_shape.cpp, then measures, each
-in a fresh process and round robin over the contenders, --runs times:
+Generates shapes A (lines of ten fields of 3-15 random printable bytes, ';'-separated, CR LF) and
+B (four fields of 200-300 bytes) of bench/compare.py with bench/peers/make_shape.cpp, A at 200 and
+100 MB, B at 200 MB, then measures, each in a fresh process and round robin over the contenders,
+--runs times:
 
-  1. streaming, 200 MB: `datenbank check FILE` (load only) against `datenbank show FILE | head`:
-     the time until show's first line arrives and the peak memory (ru_maxrss) of each process.
-     Targets: first line within 1.1 x of check's time, peak at most 1.1 x check's.
+  1. streaming, 200 MB of A and of B: `datenbank check FILE` (load only) against
+     `datenbank show FILE | head` and `datenbank show --raw FILE | head`: the time until show's
+     first line arrives and the peak memory (ru_maxrss) of each process. Targets: first line
+     within 1.1 x of check's time, peak at most 1.1 x check's.
   2. conversion, 100 MB: `datenbank export FILE --to csv` against `mlr --icsv --ifs ';' --ocsv cat`
      and Python's csv reader and writer (/usr/bin/python3), all writing to /dev/null.
      Target: export at least 2 x faster than each. The export's bytes are checked once against
@@ -45,8 +47,14 @@ def load_average():
     return "load average %.2f, %.2f, %.2f" % os.getloadavg()
 
 
-def make_shape(work, lines, name):
-    """Shape A with the given number of lines; the generator is built once."""
+# bench/compare.py's shapes A and B: lines at 100 MB, fields per line, field lengths, seed.
+SHAPES = {"A": (1_000_000, 10, 3, 15, 101), "B": (100_000, 4, 200, 300, 202)}
+
+
+def make_shape(work, shape, megabytes, name):
+    """A shape of bench/compare.py at a size; the generator is built once."""
+    lines, fields, shortest, longest, seed = SHAPES[shape]
+    lines = lines * megabytes // 100
     path = os.path.join(work, name)
     if os.path.exists(path):
         return path
@@ -56,8 +64,9 @@ def make_shape(work, lines, name):
         subprocess.run([compiler, "-O2", "-std=c++17", "-I", os.path.join(HERE, "peers"),
                         os.path.join(HERE, "peers", "make_shape.cpp"), "-o", generator],
                        check=True)
-    subprocess.run([generator, "--lines", str(lines), "--fields", "10", "--min", "3", "--max",
-                    "15", "--seed", "101", "--out", path], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([generator, "--lines", str(lines), "--fields", str(fields), "--min",
+                    str(shortest), "--max", str(longest), "--seed", str(seed), "--out", path],
+                   check=True, stdout=subprocess.DEVNULL)
     return path
 
 
@@ -132,28 +141,32 @@ def main():
     os.makedirs(work, exist_ok=True)
     verdicts = []
     try:
-        log(f"generating shape A at 200 and 100 MB in {work}")
-        big = make_shape(work, 2_000_000, "A200.csv")
-        hundred = make_shape(work, 1_000_000, "A100.csv")
+        log(f"generating shape A at 200 and 100 MB and shape B at 200 MB in {work}")
+        big = make_shape(work, "A", 200, "A200.csv")
+        hundred = make_shape(work, "A", 100, "A100.csv")
+        long_fields = make_shape(work, "B", 200, "B200.csv")
         print(f"datenbank cli benchmark, {time.strftime('%Y-%m-%d %H:%M:%S %Z')}, "
               f"{os.cpu_count()} cores, {load_average()} at the start")
 
-        results = rounds({
-            "check (200 MB)": lambda: timed([tool, "check", big]),
-            "show | head, first line (200 MB)": lambda: first_line([tool, "show", big]),
-            "show --raw | head, first line (200 MB)":
-                lambda: first_line([tool, "show", "--raw", big]),
-        }, arguments.runs)
-        rows = summary(results)
-        print_table("1. Streaming: shape A, 200 MB", rows)
-        check = rows["check (200 MB)"]
-        for name in ("show | head, first line (200 MB)", "show --raw | head, first line (200 MB)"):
-            time_ratio = rows[name][0] / check[0]
-            memory_ratio = rows[name][2] / check[2]
-            verdicts.append(f"{name}: time {time_ratio:.2f} x check's (target <= 1.1): "
-                            f"{'met' if time_ratio <= 1.1 else 'NOT met'}; peak memory "
-                            f"{memory_ratio:.2f} x (target <= 1.1): "
-                            f"{'met' if memory_ratio <= 1.1 else 'NOT met'}")
+        for shape, path in (("A", big), ("B", long_fields)):
+            check_name = f"check ({shape}, 200 MB)"
+            shows = [f"show \\| head, first line ({shape}, 200 MB)",
+                     f"show --raw \\| head, first line ({shape}, 200 MB)"]
+            results = rounds({
+                check_name: lambda p=path: timed([tool, "check", p]),
+                shows[0]: lambda p=path: first_line([tool, "show", p]),
+                shows[1]: lambda p=path: first_line([tool, "show", "--raw", p]),
+            }, arguments.runs)
+            rows = summary(results)
+            print_table(f"1{shape.lower()}. Streaming: shape {shape}, 200 MB", rows)
+            check = rows[check_name]
+            for name in shows:
+                time_ratio = rows[name][0] / check[0]
+                memory_ratio = rows[name][2] / check[2]
+                verdicts.append(f"{name}: time {time_ratio:.2f} x check's (target <= 1.1): "
+                                f"{'met' if time_ratio <= 1.1 else 'NOT met'}; peak memory "
+                                f"{memory_ratio:.2f} x (target <= 1.1): "
+                                f"{'met' if memory_ratio <= 1.1 else 'NOT met'}")
 
         python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
         with tempfile.TemporaryDirectory(dir=work) as scratch:

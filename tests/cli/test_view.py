@@ -22,10 +22,12 @@ class ShowTest(ToolTestCase):
                          "records 1-2 of 2, 3 fields\n")
 
     def test_raw_is_utf8_with_escapes_and_absent_as_nothing_or_the_marker(self) -> None:
+        # E4 80 81 is UTF-8 as well: --encoding says these are Windows-1252 (no note about it).
         self.write("t.csv", ABSENT_AND_EMPTY + b"\xe4\x80\x81;x\ty\\;z\n")
-        result = self.assert_ok(self.run_tool("show", "--raw", "t.csv"))
+        result = self.assert_ok(self.run_tool("show", "--raw", "--encoding", "cp1252", "t.csv"))
         self.assertEqual(result.text, "a\t\tc\nd\te\t\n\u00e4\u20ac\u0081\tx\\ty\\\\\tz\n")
-        result = self.assert_ok(self.run_tool("show", "--raw", "--absent", "\u00b7", "t.csv"))
+        result = self.assert_ok(self.run_tool("show", "--raw", "--absent", "\u00b7", "--encoding",
+                                              "cp1252", "t.csv"))
         self.assertEqual(result.text.splitlines()[1], "d\te\t\u00b7")
         # --bytes: the file's bytes, the marker too (the middle dot is 0xB7 in Windows-1252).
         result = self.assert_ok(self.run_tool("show", "--raw", "--bytes", "--absent", "\u00b7",
@@ -155,6 +157,12 @@ class ShowTest(ToolTestCase):
                          "\u00c5land\t\u65e5\u672c\nM\\xFCller\tx\n")
         self.assertEqual(self.assert_ok(self.run_tool("get", "--encoding", "utf-8", "t.csv", "1",
                                                       "0")).text, "\u00c5land\n")
+        # Without --encoding a file of UTF-8 lines gets a note; one with a byte that is not gets none.
+        self.write("u.csv", "\u00c5land;x\r\n".encode())
+        self.assertEqual(self.run_tool("show", "u.csv").error,
+                         "datenbank: u.csv: the texts look like UTF-8; --encoding utf-8 reads them "
+                         "as such\n")
+        self.assert_ok(self.run_tool("show", "t.csv"))
         # Latin-1 has C1 controls where Windows-1252 has the euro sign.
         self.write("e.csv", b"\x80\xe4\r\n")
         for encoding, shown in (("latin-1", "\\x80\u00e4"), ("cp1252", "\u20ac\u00e4")):

@@ -147,6 +147,24 @@ bool Sniff(const std::vector<std::string>& lines, char& delimiter, int& fields) 
   return bestLines > 0;
 }
 
+// True when the first lines hold characters of more than one byte in UTF-8 and nothing that is
+// not UTF-8: Windows-1252 would show them as two or three characters each.
+bool LooksLikeUtf8(const std::string& path) {
+  bool wide = false;
+  for (const std::string& line : HeadLines(path)) {
+    std::size_t position = 0;
+    while (position < line.size()) {
+      const bool ascii = static_cast<unsigned char>(line[position]) < 0x80;
+      char32_t character = 0;
+      if (!NextUtf8Character(line, position, character)) {
+        return false;
+      }
+      wide = wide || !ascii;
+    }
+  }
+  return wide;
+}
+
 std::string ByteName(char byte, char delimiter) {
   if (byte == delimiter) {
     return "the delimiter '" + DelimiterName(delimiter) + "'";
@@ -183,6 +201,7 @@ void AddDelimiterArgument(CLI::App* sub, FileArguments& arguments) {
 void AddEncodingArgument(CLI::App* sub, FileArguments& arguments) {
   sub->add_option("--encoding", arguments.encoding, kEncodingHelp)
       ->type_name("E")
+      ->each([&arguments](const std::string&) { arguments.encodingGiven = true; })
       ->check(CLI::Validator(
           [](std::string& value) -> std::string {
             Encoding encoding = Encoding::kCp1252;
@@ -346,6 +365,10 @@ int FinishLoad(Session& session, const FileArguments& arguments, int loaded) {
                 << DelimiterName(session.delimiter) << "'; try -d '" << DelimiterName(candidate)
                 << "' (" << fields << " fields) or -d auto\n";
     }
+  }
+  if (loaded > 0 && !arguments.encodingGiven && !arguments.bytes && LooksLikeUtf8(session.source)) {
+    std::cerr << "datenbank: " << Subject(arguments.file)
+              << ": the texts look like UTF-8; --encoding utf-8 reads them as such\n";
   }
   if (spooled) {
     session.Forget(session.source);

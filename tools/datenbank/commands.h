@@ -34,6 +34,7 @@ struct FileArguments {
   bool delimiterGiven = false;
   bool bytes = false;
   std::string encoding = "cp1252";
+  bool encodingGiven = false;
   std::string out;  // -o; empty when the file is edited in place, "-" for standard output
 };
 
@@ -58,8 +59,9 @@ bool SpoolStandardInput(Session& session, std::string& path, std::string& proble
 // file; -d auto reads the first lines. kExitOk, or the exit status after the problem was reported.
 int PrepareFile(Session& session, const FileArguments& arguments);
 // After LoadFile: reports a failed load with the reason the tool finds (returns the exit status),
-// removes the copy of standard input, and when the default delimiter found one field but another
-// candidate would split the lines, says so on standard error.
+// removes the copy of standard input, and says on standard error when the default delimiter found
+// one field but another candidate would split the lines, or when the default encoding reads lines
+// that are UTF-8.
 int FinishLoad(Session& session, const FileArguments& arguments, int loaded);
 
 // PrepareFile, LoadFile and FinishLoad. kExitOk with the number of records in records (an empty
