@@ -43,8 +43,8 @@ int CharacterWidth(char32_t character);
 int AppendDisplay(std::string& out, std::string_view text, const TextMode& mode);
 // The columns AppendDisplay would take, without building the text.
 int DisplayWidth(std::string_view text, const TextMode& mode);
-// The same for a text that ends with a NUL, in a buffer that holds at least 7 bytes after it
-// (they are read, not used): the usual texts are measured eight bytes at a time.
+// The same for a text that ends with a NUL, in a buffer that holds at least 15 bytes after it
+// (they are read, not used): the usual texts are measured 16 or 8 bytes at a time.
 int StoredTextWidth(const char* text, const TextMode& mode);
 
 // The forms of one field in the machine-readable outputs, all UTF-8 unless mode.bytes:

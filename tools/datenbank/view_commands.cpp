@@ -186,15 +186,15 @@ int RunShow(Session& session, const ShowArguments& arguments) {
                            : PlainText(std::to_string(column), false));
     }
     // First walk: the widest cell of each column. The texts are measured where the module copies
-    // them, eight bytes at a time; the buffer keeps eight bytes beyond what the module is given.
+    // them, many bytes at a time; the buffer keeps 16 bytes beyond what the module is given.
     std::vector<int> natural(columns.size(), 0);
     std::vector<char> buffer(std::size_t{64} * 1024);
     int result = Walk(session, first, last - first + 1, [&](int) {
       for (std::size_t i = 0; i < columns.size(); ++i) {
         int read = 0;
         while ((read = table.GetField(columns[i], buffer.data(),
-                                      static_cast<unsigned>(buffer.size() - 8))) > 0) {
-          buffer.assign(static_cast<std::size_t>(read) + 16, '\0');
+                                      static_cast<unsigned>(buffer.size() - 16))) > 0) {
+          buffer.assign(static_cast<std::size_t>(read) + 32, '\0');
         }
         const int width = read == 0                 ? StoredTextWidth(buffer.data(), session.mode)
                           : read == dbErrFieldEmpty ? style.absentMarker.width
