@@ -163,7 +163,8 @@ def main():
             for name in shows:
                 time_ratio = rows[name][0] / check[0]
                 memory_ratio = rows[name][2] / check[2]
-                verdicts.append(f"{name}: time {time_ratio:.2f} x check's (target <= 1.1): "
+                verdicts.append(f"{name.replace(chr(92), '')}: time {time_ratio:.2f} x check's "
+                                f"(target <= 1.1): "
                                 f"{'met' if time_ratio <= 1.1 else 'NOT met'}; peak memory "
                                 f"{memory_ratio:.2f} x (target <= 1.1): "
                                 f"{'met' if memory_ratio <= 1.1 else 'NOT met'}")
