@@ -4,7 +4,9 @@
 //  - the reader never reads past its input, and after an error it stays at the end;
 //  - the same input read in blocks of 64 KiB gives the same records, or the same error;
 //  - records that were read, written again with the export's field writer (bytes unconverted)
-//    and read once more, come back exactly.
+//    and read once more, come back exactly;
+//  - the one-pass writer of stored texts writes every field as the field writer does, in each
+//    form and encoding.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -87,6 +89,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         written += ',';
       }
       datenbank_tool::AppendField(written, record[i], bytes, datenbank_tool::FieldForm::kCsv);
+      // The one-pass writer of stored texts (which hold no NUL) must write the same, in every
+      // form and encoding.
+      if (record[i].find('\0') == std::string::npos) {
+        for (const auto form : {datenbank_tool::FieldForm::kCsv, datenbank_tool::FieldForm::kTsv,
+                                datenbank_tool::FieldForm::kJson}) {
+          for (const auto encoding :
+               {datenbank_tool::Encoding::kCp1252, datenbank_tool::Encoding::kUtf8,
+                datenbank_tool::Encoding::kLatin1}) {
+            const datenbank_tool::TextMode mode{encoding, false};
+            std::string whole;
+            std::string stored;
+            const std::size_t a = datenbank_tool::AppendField(whole, record[i], mode, form);
+            const std::size_t b =
+                datenbank_tool::AppendStoredField(stored, record[i].c_str(), mode, form);
+            if (a != b || whole != stored) {
+              std::abort();
+            }
+          }
+        }
+      }
     }
     datenbank_tool::EndCsvRecord(written, start);
   }

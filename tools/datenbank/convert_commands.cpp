@@ -90,8 +90,8 @@ int RunExport(Session& session, const ExportArguments& arguments) {
       if (objects) {
         text += keys[i];
       }
-      std::string_view field;
-      const int read = session.FieldView(columns[i], field);
+      const char* field = nullptr;
+      const int read = session.FieldText(columns[i], field);
       if (read == dbErrFieldEmpty) {
         if (form == FieldForm::kJson) {
           text += "null";
@@ -101,7 +101,7 @@ int RunExport(Session& session, const ExportArguments& arguments) {
       if (read < 0) {
         return session.Fail(Subject(file.file) + ": record " + std::to_string(position), read);
       }
-      const std::size_t bad = AppendField(text, field, mode, form);
+      const std::size_t bad = AppendStoredField(text, field, mode, form);
       if (bad != std::string_view::npos) {
         std::cerr << "datenbank: " << Subject(file.file) << ": record " << position << ", field "
                   << columns[i] << ": byte 0x" << Hex(static_cast<unsigned char>(field[bad]), 2)

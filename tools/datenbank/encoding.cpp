@@ -426,6 +426,38 @@ std::size_t AppendField(std::string& out, std::string_view text, const TextMode&
   return std::string_view::npos;
 }
 
+std::size_t AppendStoredField(std::string& out, const char* text, const TextMode& mode,
+                              FieldForm form) {
+  // The bytes that need nothing: those the form writes unchanged, less what makes CSV quote.
+  static const std::array<ByteSet, 4> kUnchanged = [] {
+    std::array<ByteSet, 4> sets{};
+    for (std::size_t each = 0; each < sets.size(); ++each) {
+      sets[each] = PlainBytes(static_cast<FieldForm>(each));
+      sets[each][0] = false;
+      if (static_cast<FieldForm>(each) == FieldForm::kCsv) {
+        sets[each][','] = sets[each]['\r'] = sets[each]['\n'] = false;
+      }
+    }
+    return sets;
+  }();
+  const ByteSet& unchanged = kUnchanged[static_cast<std::size_t>(form)];
+  const char* end = text;
+  while (unchanged[static_cast<unsigned char>(*end)]) {
+    ++end;
+  }
+  if (*end != '\0') {
+    return AppendField(out, std::string_view(text, end - text + std::strlen(end)), mode, form);
+  }
+  if (form == FieldForm::kJson) {
+    out += '"';
+  }
+  out.append(text, static_cast<std::size_t>(end - text));
+  if (form == FieldForm::kJson) {
+    out += '"';
+  }
+  return std::string_view::npos;
+}
+
 std::string ReadableText(std::string_view text, const TextMode& mode) {
   std::string out;
   AppendDisplay(out, text, mode);

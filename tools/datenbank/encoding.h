@@ -59,6 +59,11 @@ enum class FieldForm { kTsv, kCsv, kJson, kPlain };
 std::size_t AppendField(std::string& out, std::string_view text, const TextMode& mode,
                         FieldForm form, bool escapeUndecodable = false);
 
+// AppendField for a text that ends with a NUL. The usual text, with no byte that needs a quote, an
+// escape or a conversion, is copied in the one pass that finds its end.
+std::size_t AppendStoredField(std::string& out, const char* text, const TextMode& mode,
+                              FieldForm form);
+
 // Text as UTF-8 for messages and names: undecodable bytes as \xNN.
 std::string ReadableText(std::string_view text, const TextMode& mode);
 

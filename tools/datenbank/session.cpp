@@ -128,19 +128,28 @@ int Session::MoveTo(int record) {
   return position;
 }
 
-int Session::FieldView(int index, std::string_view& text) {
+int Session::FieldText(int index, const char*& text) {
   for (int attempt = 0; attempt < 4; ++attempt) {
     const int result = table_->GetField(index, field_.data(), static_cast<unsigned>(field_.size()));
     if (result < 0) {
       return result;
     }
     if (result == 0) {
-      text = std::string_view(field_.data(), std::strlen(field_.data()));
+      text = field_.data();
       return 0;
     }
     field_.resize(static_cast<std::size_t>(result) + 1);
   }
   return dbErrUnknown;
+}
+
+int Session::FieldView(int index, std::string_view& text) {
+  const char* stored = nullptr;
+  const int result = FieldText(index, stored);
+  if (result == 0) {
+    text = std::string_view(stored, std::strlen(stored));
+  }
+  return result;
 }
 
 int Session::Field(int index, std::string& text) {

@@ -59,6 +59,8 @@ class Session {
   int Field(int index, std::string& text);
   // The same into a buffer the session keeps: text is valid until the next call.
   int FieldView(int index, std::string_view& text);
+  // The same without measuring it: text ends with a NUL.
+  int FieldText(int index, const char*& text);
 
   // How texts are read and written, and the delimiter, once the command line has been taken.
   TextMode mode;
