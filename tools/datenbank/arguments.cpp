@@ -261,10 +261,10 @@ bool ModuleText(const Session& session, const std::string& argument, const std::
   if (EncodeText(session.mode.encoding, argument, text, problem) == Conversion::kDone) {
     return true;
   }
-  std::cerr << "datenbank: " << what << ": " << problem
-            << (session.mode.encoding == Encoding::kUtf8 ? "" : " (--encoding utf-8 takes any")
-            << (session.mode.encoding == Encoding::kUtf8 ? "" : " character;")
-            << " --bytes passes arguments unconverted)\n";
+  const bool utf8 = session.mode.encoding == Encoding::kUtf8;
+  std::cerr << "datenbank: " << what << ": " << problem << " ("
+            << (utf8 ? "" : "--encoding utf-8 takes any character; ")
+            << "--bytes passes arguments unconverted)\n";
   return false;
 }
 

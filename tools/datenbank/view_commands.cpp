@@ -98,15 +98,11 @@ int RunShow(Session& session, const ShowArguments& arguments) {
   // The marker for absent fields goes out in the encoding of the other texts: with --raw and
   // --bytes that is the file's own.
   std::string absent = arguments.absent;
-  if (arguments.absentGiven && arguments.raw && file.bytes) {
-    TextMode mode = session.mode;
-    mode.bytes = false;
-    std::swap(mode, session.mode);
-    const bool converted = ModuleText(session, arguments.absent, "--absent", absent);
-    std::swap(mode, session.mode);
-    if (!converted) {
-      return kExitUsage;
-    }
+  std::string problem;
+  if (arguments.absentGiven && arguments.raw && file.bytes &&
+      EncodeText(session.mode.encoding, arguments.absent, absent, problem) != Conversion::kDone) {
+    std::cerr << "datenbank: --absent: " << problem << "\n";
+    return kExitUsage;
   }
   TMainDB& table = session.Table();
   const int total = table.GetRecordCount();
@@ -120,9 +116,11 @@ int RunShow(Session& session, const ShowArguments& arguments) {
     return kExitUsage;
   }
   const int first = arguments.header ? std::max(arguments.from, 2) : arguments.from;
-  const int last = arguments.count < 0 ? total : std::min(total, first - 1 + arguments.count);
+  const int last = arguments.count < 0
+                       ? total
+                       : static_cast<int>(std::min<long long>(
+                             total, static_cast<long long>(first) - 1 + arguments.count));
   Output out;
-  std::string problem;
   const std::string subject = Subject(file.file);
   const auto failed = [&](int code) {
     out.Finish(problem);
