@@ -1,5 +1,5 @@
-# Installing and packaging: "cmake --install" puts the library, its header, the datenbank tool, a
-# CMake package (find_package(Datenbank) gives Datenbank::datenbank) and a pkg-config file in the
+# Installing and packaging: "cmake --install" puts the library, its header, the datenbank tool (and
+# its manual page, installed beside it in tools/datenbank/CMakeLists.txt), a CMake package (find_package(Datenbank) gives Datenbank::datenbank) and a pkg-config file in the
 # usual places; CPack makes a Debian package of a Linux build and a zip of a Windows build.
 # Included at the end of the root CMakeLists.txt, when every target exists.
 include(GNUInstallDirs)

@@ -10,7 +10,7 @@
 #
 # Environment: DATENBANK_FUZZ_BUILD_DIR (default build/fuzz), DATENBANK_FUZZ_WORK_DIR (default
 # <build dir>/fuzz-run: scratch corpora, logs, reproducers), DATENBANK_FUZZ_TARGETS (default
-# "load ops"; name one to run it alone, e.g. two long runs side by side with their own work
+# "load ops csv"; name one to run it alone, e.g. two long runs side by side with their own work
 # directories), CMAKE_BUILD_PARALLEL_LEVEL (default 2).
 # The repository is not modified: new corpus entries stay in the work directory.
 set -euo pipefail
@@ -31,7 +31,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     -DDATENBANK_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
 cmake --build "$build" --parallel "${CMAKE_BUILD_PARALLEL_LEVEL:-2}" \
-  --target load_fuzzer ops_fuzzer
+  --target load_fuzzer ops_fuzzer csv_fuzzer
 
 # The fuzzers' own files (tables they load and save) go to tmpfs where there is one.
 files_base=/dev/shm
@@ -45,10 +45,11 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 
 status=0
 summary=""
-for target in ${DATENBANK_FUZZ_TARGETS:-load ops}; do
+for target in ${DATENBANK_FUZZ_TARGETS:-load ops csv}; do
   case $target in
     load) max_len=65536 ;;
     ops) max_len=4096 ;;
+    csv) max_len=16384 ;;
   esac
   dir=$work/$target
   rm -rf "$dir"

@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and testing Ovelt Datenbank needs, and only those
 # that are missing. Safe to run again: with everything installed it asks no package server.
 #
-#   tools/install_deps.sh [--build | --test | --windows | --all] [--check]
+#   tools/install_deps.sh [--build | --test | --windows | --bench | --all] [--check]
 #
 #   --build    the library and the datenbank tool: cmake, ninja-build, g++, libcli11-dev (default)
 #   --test     --build and everything the Linux suites need: GoogleTest, valgrind, clang with
@@ -10,6 +10,7 @@
 #              setuptools and wheel (the binding's extension module and wheel), gcc, pkg-config,
 #              dpkg-dev and file (the Debian package's library dependencies)
 #   --windows  the 32-bit Windows cross build and Wine (adds the i386 architecture)
+#   --bench    --build and the peers of the command-line benchmark (bench/cli_bench.py): miller
 #   --all      --test and --windows: what tools/test_all.sh runs
 #   --check    install nothing: list what is missing and the command that installs it (exit 1)
 #
@@ -23,6 +24,7 @@ python3 python3-venv python3-pip python3-mypy python3-dev python3-setuptools pyt
 pkg-config dpkg-dev file"
 windows_packages="cmake ninja-build googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 wine
 wine32:i386"
+bench_packages="miller"
 
 want="" sets="" check_only=false windows=false
 for argument in "$@"; do
@@ -30,6 +32,7 @@ for argument in "$@"; do
     --build) want="$want $build_packages" ;;
     --test) want="$want $build_packages $test_packages" ;;
     --windows) want="$want $windows_packages" windows=true ;;
+    --bench) want="$want $build_packages $bench_packages" ;;
     --all) want="$want $build_packages $test_packages $windows_packages" windows=true ;;
     --check) check_only=true ;;
     -h | --help)

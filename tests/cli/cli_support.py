@@ -19,7 +19,7 @@ import tempfile
 import unittest
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Sequence, Union
+from typing import Callable, Sequence, Union
 
 Argument = Union[str, bytes]
 
@@ -65,32 +65,62 @@ class ToolTestCase(unittest.TestCase):
     def read(self, name: str) -> bytes:
         return (self.dir / name).read_bytes()
 
-    def run_tool(self, *arguments: Argument, env: dict[str, str] | None = None) -> Result:
+    def run_tool(self, *arguments: Argument, env: dict[str, str] | None = None,
+                 stdin: bytes | None = None, prefix: Sequence[str] = (),
+                 preexec: Callable[[], None] | None = None) -> Result:
         environment = dict(os.environ)
         # Output goes to a pipe: no terminal width, no attributes, unless a test sets them.
         environment.pop("COLUMNS", None)
         environment.pop("DATENBANK_LIBRARY", None)
         environment["LANG"] = "C.UTF-8"
         environment.update(env or {})
-        command: list[Argument] = [*SETTINGS.runner, SETTINGS.tool, *arguments]
-        completed = subprocess.run(command, cwd=self.dir, env=environment,
-                                   stdin=subprocess.DEVNULL, capture_output=True,
-                                   timeout=120, check=False)
+        command: list[Argument] = [*prefix, *SETTINGS.runner, SETTINGS.tool, *arguments]
+        completed = subprocess.run(command, cwd=self.dir, env=environment, input=stdin,
+                                   stdin=subprocess.DEVNULL if stdin is None else None,
+                                   capture_output=True, timeout=120, check=False,
+                                   preexec_fn=preexec)
         return Result(completed.returncode, completed.stdout, completed.stderr)
+
+    def run_in_terminal(self, *arguments: str, env: dict[str, str] | None = None) -> str:
+        """The tool's standard output when it is a terminal (a pseudo-terminal), as text."""
+        import pty  # pylint: disable=import-outside-toplevel
+        environment = dict(os.environ, LANG="C.UTF-8", TERM="dumb", **(env or {}))
+        environment.pop("DATENBANK_LIBRARY", None)
+        leader, follower = pty.openpty()
+        with subprocess.Popen([*SETTINGS.runner, SETTINGS.tool, *arguments], cwd=self.dir,
+                              env=environment, stdin=subprocess.DEVNULL, stdout=follower,
+                              stderr=subprocess.PIPE) as process:
+            os.close(follower)
+            output = b""
+            while True:
+                try:
+                    chunk = os.read(leader, 65536)
+                except OSError:  # the other end is closed
+                    break
+                if not chunk:
+                    break
+                output += chunk
+            process.wait(timeout=120)
+        os.close(leader)
+        self.assertEqual(process.returncode, 0)
+        return output.decode("utf-8")
 
     def assert_ok(self, result: Result) -> Result:
         self.assertEqual(result.status, 0, f"stderr: {result.error}")
         self.assertEqual(result.err, b"")
         return result
 
-    def assert_module_failure(self, result: Result, subject: str, code: int) -> Result:
-        """Exit status 1 and one line naming the subject, a German message and the code."""
+    def assert_module_failure(self, result: Result, subject: str, code: int,
+                              reason: str = "") -> Result:
+        """Exit status 1 and one line naming the subject, the reason the tool found (if any), the
+        module's German message and the code."""
         self.assertEqual(result.status, 1, f"stdout: {result.out!r}")
         lines = result.error.splitlines()
         self.assertEqual(len(lines), 1, result.error)
-        self.assertTrue(lines[0].startswith(f"datenbank: {subject}: "), lines[0])
+        start = f"datenbank: {subject}: " + (f"{reason}: " if reason else "")
+        self.assertTrue(lines[0].startswith(start), lines[0])
         self.assertTrue(lines[0].endswith(f" (code {code})"), lines[0])
-        message = lines[0][len(f"datenbank: {subject}: "):-len(f" (code {code})")]
+        message = lines[0][len(start):-len(f" (code {code})")]
         self.assertEqual(message, self.module_message(code))
         return result
 

@@ -52,6 +52,38 @@ class SetTest(ToolTestCase):
         self.assert_usage_error(self.run_tool("set", "t.csv", "1", "1", "\u0080"), "U+0080")
         self.assertEqual(self.read("t.csv"), TABLE)
 
+    def test_texts_that_would_break_the_file_are_refused(self) -> None:
+        self.write("t.csv", TABLE)
+        cases = [(("set", "t.csv", "1", "1", "a;b"), "TEXT: holds the delimiter ';' at byte 1"),
+                 (("set", "t.csv", "1", "1", "a\nb"), "TEXT: holds a line feed (0x0A) at byte 1"),
+                 (("set", "-d", ":", "t.csv", "1", "0", "x:y"), "TEXT: holds the delimiter ':'"),
+                 (("add", "t.csv", "ok", "a\rb"), "TEXT 1: holds a carriage return (0x0D)"),
+                 (("add", "--bytes", "-d", "0xE4", "t.csv", b"\xe4"),
+                  "TEXT 0: holds the delimiter '0xE4'")]
+        for arguments, message in cases:
+            with self.subTest(arguments=arguments):
+                result = self.assert_usage_error(self.run_tool(*arguments), message)
+                self.assertIn("nothing was written", result.error)
+                self.assertEqual(self.read("t.csv"), TABLE)
+
+    def test_standard_input_and_output_and_other_encodings(self) -> None:
+        self.write("t.csv", TABLE)
+        result = self.assert_ok(self.run_tool("set", "t.csv", "2", "0", "zwei", "-o", "-"))
+        self.assertEqual(result.out, TABLE.replace(b"2;Schmidt\n", b"zwei;Schmidt;\r\n"))
+        self.assertEqual(self.read("t.csv"), TABLE)
+        result = self.assert_ok(self.run_tool("delete", "-", "1", stdin=TABLE))
+        self.assertEqual(result.out, b"2;Schmidt;\r\n3;Wei\xdf;J\xfcrgen\r\n")
+        self.assert_ok(self.run_tool("add", "-", "x", "-o", "out.csv", stdin=b"a;b\n"))
+        self.assertEqual(self.read("out.csv"), b"a;b\r\nx;\r\n")
+        # UTF-8 and Latin-1 files take the characters in their own bytes.
+        self.write("u.csv", b"a;b\r\n")
+        self.assert_ok(self.run_tool("set", "--encoding", "utf-8", "u.csv", "1", "1", "Ay\u015fe"))
+        self.assertEqual(self.read("u.csv"), "a;Ay\u015fe\r\n".encode())
+        self.assert_ok(self.run_tool("set", "--encoding", "latin-1", "u.csv", "1", "0", "\u00e4"))
+        self.assertEqual(self.read("u.csv"), b"\xe4;Ay\xc5\x9fe\r\n")
+        self.assert_usage_error(self.run_tool("set", "--encoding", "latin-1", "u.csv", "1", "0",
+                                              "\u20ac"), "U+20AC", "Latin-1")
+
     def test_what_the_module_refuses_leaves_the_file(self) -> None:
         self.write("t.csv", TABLE)
         self.assert_module_failure(self.run_tool("set", "t.csv", "1", "3", "x"),
@@ -59,14 +91,16 @@ class SetTest(ToolTestCase):
         self.assert_module_failure(self.run_tool("set", "t.csv", "4", "0", "x"),
                                    "t.csv: record 4", -13)
         self.assertEqual(self.read("t.csv"), TABLE)
-        self.assert_module_failure(self.run_tool("set", "nix.csv", "1", "0", "x"), "nix.csv", -2)
+        self.assert_module_failure(self.run_tool("set", "nix.csv", "1", "0", "x"), "nix.csv", -2,
+                                   "not found")
         self.assertFalse((self.dir / "nix.csv").exists())
         os.mkdir(self.dir / "ordner")
-        self.assert_module_failure(self.run_tool("set", "ordner", "1", "0", "x"), "ordner", -2)
+        self.assert_module_failure(self.run_tool("set", "ordner", "1", "0", "x"), "ordner", -2,
+                                   "is a directory")
         # A save that cannot open its target: the module's dbErrFileAccess.
         self.assert_module_failure(
             self.run_tool("set", "t.csv", "1", "0", "x", "-o", "fehlt/out.csv"),
-            "fehlt/out.csv", -3)
+            "fehlt/out.csv", -3, "directory 'fehlt' not found")
         self.assertEqual(self.read("t.csv"), TABLE)
 
 
@@ -144,7 +178,8 @@ class AppendTest(ToolTestCase):
         self.write("ragged.csv", b"c;d\r\ne\r\n")
         self.assert_module_failure(self.run_tool("append", "--same", "t.csv", "ragged.csv"),
                                    "ragged.csv", -8)
-        self.assert_module_failure(self.run_tool("append", "t.csv", "nix.csv"), "nix.csv", -2)
+        self.assert_module_failure(self.run_tool("append", "t.csv", "nix.csv"), "nix.csv", -2,
+                                   "not found")
         self.assertEqual(self.read("t.csv"), b"a;b\r\n")
         self.assert_usage_error(self.run_tool("append", "t.csv"), "OTHER")
 
@@ -166,7 +201,7 @@ class NewTest(ToolTestCase):
         self.assertEqual(self.read("t.csv"), b"")
         self.assert_usage_error(self.run_tool("new", "x.csv"), "--fields")
         self.assert_module_failure(self.run_tool("new", "fehlt/x.csv", "--fields", "1"),
-                                   "fehlt/x.csv", -3)
+                                   "fehlt/x.csv", -3, "directory 'fehlt' not found")
 
 
 if __name__ == "__main__":

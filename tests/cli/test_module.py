@@ -3,6 +3,10 @@ smoke test that also runs the Windows build under Wine."""
 
 from __future__ import annotations
 
+import fcntl
+import os
+import resource
+import shutil
 from pathlib import Path
 
 from cli_support import SETTINGS, ToolTestCase, main
@@ -56,14 +60,94 @@ class UsageTest(ToolTestCase):
         self.assertEqual(self.assert_ok(self.run_tool("--version")).text,
                          f"datenbank {PROJECT_VERSION}\n")
 
+    def test_commands_help_and_mistakes(self) -> None:
+        for word, nearest in (("shwo", "show"), ("exprot", "export"), ("inf", "info"),
+                              ("zeigen", None)):
+            with self.subTest(word=word):
+                result = self.assert_usage_error(self.run_tool(word, "t.csv"),
+                                                 f"unknown command '{word}'")
+                self.assertEqual(f"(did you mean '{nearest}'?)" in result.error, bool(nearest))
+        self.assert_usage_error(self.run_tool("help", "shwo"), "did you mean 'show'")
+        self.assertIn("Commands:", self.assert_ok(self.run_tool("help")).text)
+        self.assertIn("Usage: datenbank export", self.assert_ok(self.run_tool("help", "export")).text)
+        for command in ("info", "error"):
+            self.assertNotIn("Records are numbered",
+                             self.assert_ok(self.run_tool(command, "--help")).text)
+        for command in ("set", "add", "import"):
+            self.assertIn("CR LF", self.assert_ok(self.run_tool(command, "--help")).text)
+        self.assertEqual(self.run_tool("show", "t.csv", "--count").error.splitlines()[0],
+                         "datenbank: --count needs a value (N)")
+
     def test_usage_errors_exit_with_2(self) -> None:
         self.write("t.csv", b"a;b\r\n")
         self.assert_usage_error(self.run_tool(), "subcommand", "--help")
-        self.assert_usage_error(self.run_tool("zeigen", "t.csv"))
+        self.assert_usage_error(self.run_tool("zeigen", "t.csv"), "unknown command")
         self.assert_usage_error(self.run_tool("show"), "FILE", "datenbank show --help")
         self.assert_usage_error(self.run_tool("show", "t.csv", "--count", "-1"), "--count")
         self.assert_usage_error(self.run_tool("show", "t.csv", "--schnell"), "--schnell")
         self.assert_usage_error(self.run_tool("show", "t.csv", "u.csv"))
+
+
+class ReasonTest(ToolTestCase):
+    """A refusal of the module keeps its message and code, after the reason the tool finds."""
+
+    def as_other_user(self) -> tuple[str, ...]:
+        """A command prefix that drops root's rights, which pass every permission check."""
+        if os.geteuid() != 0:
+            return ()
+        if shutil.which("setpriv") is None:
+            self.skipTest("root without setpriv cannot test permissions")
+        os.chmod(self.dir, 0o755)
+        prefix = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups")
+        if self.run_tool("--version", prefix=prefix).status != 0:
+            self.skipTest("the tool's directories are closed to other users")
+        return prefix
+
+    def test_reading(self) -> None:
+        self.write("t.csv", b"a;b\r\n")
+        os.mkfifo(self.dir / "fifo")
+        os.symlink("nix.csv", self.dir / "link.csv")
+        for name, code, reason in (("fifo", -3, "not a regular file"),
+                                   ("link.csv", -2, "dangling symbolic link"),
+                                   ("nix/t.csv", -2, "not found")):
+            with self.subTest(name=name):
+                self.assert_module_failure(self.run_tool("show", name), name, code, reason)
+        with open(self.dir / "t.csv", "rb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            self.assert_module_failure(self.run_tool("get", "t.csv", "1", "0"), "t.csv", -3,
+                                       "locked by another process")
+            self.assert_module_failure(self.run_tool("append", "-o", "u.csv", "u.csv", "t.csv"),
+                                       "u.csv", -2, "not found")
+        prefix = self.as_other_user()
+        os.chmod(self.dir / "t.csv", 0o600)
+        self.assert_module_failure(self.run_tool("show", "t.csv", prefix=prefix), "t.csv", -3,
+                                   "permission denied")
+
+    def test_saving(self) -> None:
+        table = b"a;b\r\n"
+        self.write("t.csv", table)
+        self.write("ro.csv", table)
+        os.chmod(self.dir / "ro.csv", 0o444)
+        self.assert_module_failure(self.run_tool("set", "ro.csv", "1", "0", "x"), "ro.csv", -3,
+                                   "read-only file")
+        with open(self.dir / "t.csv", "rb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            self.assert_module_failure(self.run_tool("set", "ro.csv", "1", "0", "x", "-o", "t.csv"),
+                                       "t.csv", -3, "locked by another process")
+        # The module writes whole blocks: 100 bytes of room are not enough for this file.
+        self.write("big.csv", b"x" * 70000 + b";y\r\n")
+        result = self.run_tool("set", "big.csv", "1", "1", "z", "-o", "out.csv",
+                               preexec=lambda: resource.setrlimit(resource.RLIMIT_FSIZE,
+                                                                  (100, 100)))
+        self.assert_module_failure(result, "out.csv", -14,
+                                   "file size limit of the process (100 bytes)")
+        prefix = self.as_other_user()
+        (self.dir / "closed").mkdir(mode=0o555)
+        self.assert_module_failure(self.run_tool("set", "t.csv", "1", "0", "x", "-o",
+                                                 "closed/t.csv", prefix=prefix),
+                                   "closed/t.csv", -3, "directory not writable")
+        self.assertEqual(self.read("t.csv"), table)
+        self.assertEqual(self.read("ro.csv"), table)
 
 
 class LibraryTest(ToolTestCase):
@@ -106,6 +190,23 @@ class SmokeTest(ToolTestCase):
         self.assertEqual(result.text, "fields: 7\nsame field count: no\n")
         self.assertEqual(self.assert_ok(self.run_tool("check", "--same", "neu.csv")).text,
                          "records: 10\nfields: 7\nsame field count: yes\n")
+
+    def test_convert_and_streams(self) -> None:
+        self.write("p.txt", b"root:x:0\r\nbin:x:2\r\n")
+        self.assertEqual(self.assert_ok(self.run_tool("export", "p.txt", "-d", "auto")).out,
+                         b"root,x,0\r\nbin,x,2\r\n")
+        result = self.run_tool("show", "p.txt")
+        self.assertEqual(result.status, 0)
+        self.assertIn("try -d ':'", result.error)
+        self.write("in.csv", b'a,"b,c"\r\nd,e\r\n')
+        self.assert_ok(self.run_tool("import", "in.csv", "t.csv"))
+        self.assertEqual(self.read("t.csv"), b"a;b,c\r\nd;e\r\n")
+        self.assertEqual(self.assert_ok(self.run_tool("export", "-", "--to", "jsonl",
+                                                      stdin=b"a;b\r\n")).out, b'["a","b"]\n')
+        self.assertEqual(self.assert_ok(self.run_tool("add", "t.csv", "f", "-o", "-")).out,
+                         b"a;b,c\r\nd;e\r\nf;\r\n")
+        self.assert_usage_error(self.run_tool("set", "t.csv", "1", "0", "x;y"), "delimiter")
+        self.assert_usage_error(self.run_tool("exprot", "t.csv"), "did you mean 'export'")
 
 
 if __name__ == "__main__":

@@ -25,13 +25,18 @@ struct SetArguments {
 
 int RunSet(Session& session, const SetArguments& arguments) {
   std::string text;
-  if (!ModuleText(arguments.text, arguments.file.bytes, "TEXT", text)) {
+  if (!TakeTextArguments(session, arguments.file) ||
+      !ModuleText(session, arguments.text, "TEXT", text)) {
     return kExitUsage;
   }
   std::string where;
   if (const int status = OpenAtRecord(session, arguments.file, arguments.record, where);
       status != kExitOk) {
     return status;
+  }
+  // After loading: -d auto has chosen the delimiter by now.
+  if (!FitsInField(session, text, "TEXT")) {
+    return kExitUsage;
   }
   const int result = session.Table().SetField(arguments.field, text.c_str());
   if (result < 0) {
@@ -46,11 +51,13 @@ struct AddArguments {
 };
 
 int RunAdd(Session& session, const AddArguments& arguments) {
+  if (!TakeTextArguments(session, arguments.file)) {
+    return kExitUsage;
+  }
   std::vector<std::string> texts;
   for (std::size_t i = 0; i < arguments.texts.size(); ++i) {
     texts.emplace_back();
-    if (!ModuleText(arguments.texts[i], arguments.file.bytes, "TEXT " + std::to_string(i),
-                    texts.back())) {
+    if (!ModuleText(session, arguments.texts[i], "TEXT " + std::to_string(i), texts.back())) {
       return kExitUsage;
     }
   }
@@ -60,15 +67,21 @@ int RunAdd(Session& session, const AddArguments& arguments) {
       status != kExitOk) {
     return status;
   }
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    if (!FitsInField(session, texts[i], "TEXT " + std::to_string(i))) {
+      return kExitUsage;
+    }
+  }
   const int position = session.Table().AddRecord();
   if (position < 0) {
-    return session.Fail(arguments.file.file, position);
+    return session.Fail(Subject(arguments.file.file), position);
   }
   for (std::size_t i = 0; i < texts.size(); ++i) {
     const int result = session.Table().SetField(static_cast<int>(i), texts[i].c_str());
     if (result < 0) {
       return session.Fail(
-          arguments.file.file + ": " + Record(position) + ", field " + std::to_string(i), result);
+          Subject(arguments.file.file) + ": " + Record(position) + ", field " + std::to_string(i),
+          result);
     }
   }
   return SaveFile(session, arguments.file);
@@ -111,15 +124,12 @@ int RunAppend(Session& session, const AppendArguments& arguments) {
     DB_BOOL same = arguments.same ? 1 : 0;
     const int appended = session.Table().AppendFile(&fields, 0, &same);
     if (appended < 0) {
-      return session.Fail(other, appended);
+      const bool access = appended == dbErrFileNotFound || appended == dbErrFileAccess;
+      return session.Fail(other, appended, access ? FileProblem(other, false) : std::string());
     }
   }
-  // The stored name is now the last file appended: save under FILE unless -o names another.
-  FileArguments target = arguments.file;
-  if (target.out.empty()) {
-    target.out = target.file;
-  }
-  return SaveFile(session, target);
+  // The stored name is now the last file appended; SaveFile names the target again.
+  return SaveFile(session, arguments.file);
 }
 
 struct NewArguments {
@@ -129,19 +139,22 @@ struct NewArguments {
 };
 
 int RunNew(Session& session, const NewArguments& arguments) {
-  char delimiter = 0;
-  if (!DelimiterByte(arguments.file.delimiter, arguments.file.bytes, delimiter)) {
+  if (arguments.file.delimiter == "auto") {
+    std::cerr << "datenbank: new: -d auto needs lines to look at; give the delimiter\n";
+    return kExitUsage;
+  }
+  if (!TakeTextArguments(session, arguments.file)) {
     return kExitUsage;
   }
   if (!session.Start() || !session.Name(arguments.file.file)) {
     return kExitFailure;
   }
   const char* stored = session.Table().GetFileName();
-  if (!arguments.force && stored != nullptr && NameExists(stored)) {
+  if (!arguments.force && arguments.file.file != "-" && stored != nullptr && NameExists(stored)) {
     std::cerr << "datenbank: " << arguments.file.file << ": exists (--force replaces it)\n";
     return kExitFailure;
   }
-  session.Delimiter(delimiter);
+  session.ApplyDelimiter();
   session.Table().NewTable(arguments.fields);
   return SaveFile(session, arguments.file);
 }
@@ -149,9 +162,13 @@ int RunNew(Session& session, const NewArguments& arguments) {
 }  // namespace
 
 void AddEditCommands(CLI::App& app, std::vector<Command>& commands) {
-  const std::string inPlace =
-      "\nFILE is replaced only once the module has written every byte; -o writes OUT and leaves "
-      "FILE as it was.";
+  const std::string inPlace = std::string(
+                                  "\nFILE is replaced only once the module has written every "
+                                  "byte; -o writes OUT and leaves FILE as it was. FILE - reads "
+                                  "standard input and writes the result to standard output. ") +
+                              kRewriteNote +
+                              "\nA TEXT holding the delimiter, a CR, a LF or a NUL is refused "
+                              "(exit status 2): it would split the field or the record.";
 
   auto set = std::make_shared<SetArguments>();
   CLI::App* sub = app.add_subcommand("set", "Replace the text of one field");
@@ -197,7 +214,10 @@ void AddEditCommands(CLI::App& app, std::vector<Command>& commands) {
       "The file is empty: a table file holds no field count of its own, so --fields matters "
       "only to the module's table. An existing FILE is left alone unless --force is given."));
   AddFileArguments(sub, create->file, false);
-  sub->add_option("--fields", create->fields, "Number of fields")->required()->check(FromZero());
+  sub->add_option("--fields", create->fields, "Number of fields")
+      ->type_name("N")
+      ->required()
+      ->check(FromZero());
   sub->add_flag("--force", create->force, "Replace an existing file");
   commands.push_back({sub, [create](Session& session) { return RunNew(session, *create); }});
 }

@@ -4,6 +4,9 @@
 // shellapi.h needs windows.h first.
 #include <shellapi.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "tools/datenbank/platform.h"
 
 namespace datenbank_tool {
@@ -133,6 +136,11 @@ bool NameExists(const std::string& name) {
   return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool OutputIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 int TerminalWidth() {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
@@ -145,6 +153,155 @@ bool TerminalTakesEscapes() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0 &&
          (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+}  // namespace datenbank_tool
+
+namespace datenbank_tool {
+
+std::FILE* OpenForReading(const std::string& utf8, std::string& problem) {
+  const std::wstring wide = Utf8ToWide(utf8);
+  std::FILE* file = wide.empty() ? nullptr : _wfopen(wide.c_str(), L"rb");
+  if (file == nullptr) {
+    problem = wide.empty() ? "the name is not valid UTF-8" : std::strerror(errno);
+  }
+  return file;
+}
+
+std::FILE* CreateTemporaryFile(const std::string& directory, const std::string& stem,
+                               bool /*shared*/, std::string& path, std::string& problem) {
+  std::wstring folder = Utf8ToWide(directory);
+  if (folder.empty()) {
+    std::wstring buffer(MAX_PATH + 2, L'\0');
+    const DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0 || length >= buffer.size()) {
+      problem = "no temporary directory: " + LastErrorText();
+      return nullptr;
+    }
+    buffer.resize(length);
+    folder = buffer;
+  }
+  if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') {
+    folder += L'\\';
+  }
+  const std::wstring wideStem = Utf8ToWide(stem);
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const std::wstring name = folder + wideStem + L"." + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(GetTickCount() + attempt) + L".tmp";
+    HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS) {
+        continue;
+      }
+      problem = WideToUtf8(folder.c_str()) + ": " + LastErrorText();
+      return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    std::FILE* file = fd >= 0 ? _fdopen(fd, "w+b") : nullptr;
+    if (file == nullptr) {
+      if (fd >= 0) {
+        _close(fd);
+      } else {
+        CloseHandle(handle);
+      }
+      DeleteFileW(name.c_str());
+      problem = "cannot open a temporary file";
+      return nullptr;
+    }
+    path = WideToUtf8(name.c_str());
+    return file;
+  }
+  problem = "no free temporary file name";
+  return nullptr;
+}
+
+bool MoveOver(const std::string& from, const std::string& target, std::string& problem) {
+  if (MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(target).c_str(),
+                  MOVEFILE_REPLACE_EXISTING) == 0) {
+    problem = LastErrorText();
+    return false;
+  }
+  return true;
+}
+
+void RemoveFile(const std::string& path) {
+  DeleteFileW(Utf8ToWide(path).c_str());
+}
+
+std::FILE* BinaryStandardInput() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  return stdin;
+}
+
+namespace {
+
+std::wstring ParentOf(const std::wstring& name) {
+  const std::size_t slash = name.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring(L".") : name.substr(0, slash + 1);
+}
+
+}  // namespace
+
+std::string FileProblem(const std::string& name, bool forWriting) {
+  const std::wstring wide = Utf8ToWide(name);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED) {
+      return "permission denied";
+    }
+    if (!forWriting || error != ERROR_FILE_NOT_FOUND) {
+      return error == ERROR_PATH_NOT_FOUND && forWriting ? "directory not found" : "not found";
+    }
+    const DWORD folder = GetFileAttributesW(ParentOf(wide).c_str());
+    if (folder == INVALID_FILE_ATTRIBUTES) {
+      return "directory not found";
+    }
+    return (folder & FILE_ATTRIBUTE_DIRECTORY) == 0 ? "not a directory" : std::string();
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return "is a directory";
+  }
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+    return "not a regular file";
+  }
+  if (forWriting && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return "read-only file";
+  }
+  // The module opens without sharing: another holder shows as a sharing violation.
+  HANDLE handle = CreateFileW(wide.c_str(), forWriting ? GENERIC_WRITE : GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+      return "locked by another process";
+    }
+    if (error == ERROR_ACCESS_DENIED) {
+      return "permission denied";
+    }
+    return LastErrorText();
+  }
+  CloseHandle(handle);
+  return {};
+}
+
+std::string WriteProblem(const std::string& name, unsigned long long needed) {
+  ULARGE_INTEGER room{};
+  if (GetDiskFreeSpaceExW(ParentOf(Utf8ToWide(name)).c_str(), &room, nullptr, nullptr) != 0 &&
+      room.QuadPart < needed + 64 * 1024) {
+    return "disk full (" + std::to_string(room.QuadPart) + " bytes free)";
+  }
+  return {};
+}
+
+unsigned long long FileSize(const std::string& name) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (GetFileAttributesExW(Utf8ToWide(name).c_str(), GetFileExInfoStandard, &data) == 0) {
+    return 0;
+  }
+  return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 }  // namespace datenbank_tool

@@ -10,51 +10,28 @@ namespace {
 
 constexpr int kGap = 2;  // spaces between columns
 
-// The first count characters of text (bytes when bytes is set).
-std::string Prefix(const std::string& text, int count, bool bytes) {
+// The longest start of a shown text that takes at most count columns.
+Shown Prefix(const std::string& text, int count, bool bytes) {
   if (bytes) {
-    return text.substr(0, static_cast<std::size_t>(count));
+    const std::size_t length = std::min(text.size(), static_cast<std::size_t>(count));
+    return {text.substr(0, length), static_cast<int>(length)};
   }
   std::size_t position = 0;
-  for (int i = 0; i < count && position < text.size(); ++i) {
+  int width = 0;
+  while (position < text.size()) {
+    std::size_t next = position;
     char32_t character = 0;
-    if (!NextUtf8Character(text, position, character)) {
-      ++position;
+    const int step = NextUtf8Character(text, next, character) ? CharacterWidth(character) : 1;
+    if (next == position) {
+      next = position + 1;
     }
-  }
-  return text.substr(0, position);
-}
-
-// What a cell shows, cut to width with the cut marker when longer.
-Shown Fitted(const Cell& cell, int width, const TableStyle& style) {
-  const Shown& shown = cell.absent ? style.absentMarker : cell.shown;
-  if (shown.width <= width) {
-    return shown;
-  }
-  if (style.cutMarker.width > width) {
-    return {Prefix(shown.text, width, style.bytes), width};
-  }
-  const int keep = width - style.cutMarker.width;
-  return {Prefix(shown.text, keep, style.bytes) + style.cutMarker.text, width};
-}
-
-// One printed line from its cells; the last cell is not padded, so no line ends in blanks.
-void PrintLine(std::ostream& out, const std::vector<std::string>& texts,
-               const std::vector<int>& shownWidths, const std::vector<int>& widths) {
-  std::string line;
-  int pending = 0;  // blanks owed before the next text
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    if (i > 0) {
-      pending += kGap;
+    if (width + step > count) {
+      break;
     }
-    if (!texts[i].empty()) {
-      line.append(static_cast<std::size_t>(pending), ' ');
-      line += texts[i];
-      pending = 0;
-    }
-    pending += widths[i] - shownWidths[i];
+    width += step;
+    position = next;
   }
-  out << line << '\n';
+  return {text.substr(0, position), width};
 }
 
 // Narrows the columns to fit the total width: the widest are capped first, and what is left of
@@ -94,122 +71,119 @@ std::vector<int> FitWidths(const std::vector<int>& natural, const std::vector<in
 
 }  // namespace
 
-Shown DisplayText(const std::string& cp1252, bool bytes) {
-  Shown shown;
-  shown.text.reserve(cp1252.size());
-  for (const char c : cp1252) {
-    const auto byte = static_cast<unsigned char>(c);
-    const char32_t character = Cp1252Character(byte);
-    const bool control =
-        character < 0x20 || character == 0x7F || (character >= 0x80 && character < 0xA0 && !bytes);
-    if (control) {
-      const std::string escape = byte == '\t' ? std::string("\\t") : "\\x" + Hex(byte, 2);
-      shown.text += escape;
-      shown.width += static_cast<int>(escape.size());
-    } else {
-      shown.text += bytes ? std::string(1, c) : Utf8Of(character);
-      ++shown.width;
-    }
+Shown PlainText(const std::string& text, bool bytes) {
+  if (bytes) {
+    return {text, static_cast<int>(text.size())};
   }
-  return shown;
+  return {text, Prefix(text, 1 << 30, false).width};
 }
 
-Shown PlainText(const std::string& text, bool bytes) {
-  Shown shown{text, 0};
-  if (bytes) {
-    shown.width = static_cast<int>(text.size());
+TableLayout::TableLayout(std::vector<Shown> labels, std::vector<int> natural, int lastRecord,
+                         const TableStyle& style)
+    : style_(style), labels_(std::move(labels)) {
+  numberWidth_ = std::max(1, static_cast<int>(std::to_string(lastRecord).size()));
+  std::vector<int> minimum;
+  for (std::size_t i = 0; i < natural.size(); ++i) {
+    const int label = labels_[i].width;
+    natural[i] = std::max(natural[i], label);
+    minimum.push_back(
+        std::min(natural[i], std::max(std::min(label, 4), style.cutMarker.width + 1)));
+  }
+  widths_ = natural;
+  if (style.width <= 0 || natural.empty()) {
+    return;
+  }
+  int needed = numberWidth_;
+  for (const int width : natural) {
+    needed += kGap + width;
+  }
+  if (needed <= style.width) {
+    return;
+  }
+  // Leave out trailing columns until the narrowest fit; one column is always shown.
+  std::size_t shown = natural.size();
+  int narrowest = numberWidth_;
+  for (const int width : minimum) {
+    narrowest += kGap + width;
+  }
+  while (shown > 1 && narrowest > style.width) {
+    --shown;
+    narrowest -= kGap + minimum[shown];
+  }
+  natural.resize(shown);
+  minimum.resize(shown);
+  widths_ = FitWidths(natural, minimum, style.width - numberWidth_);
+}
+
+Shown TableLayout::Fitted(Shown shown, int width) const {
+  if (shown.width <= width) {
     return shown;
   }
-  std::size_t position = 0;
-  while (position < text.size()) {
-    char32_t character = 0;
-    if (!NextUtf8Character(text, position, character)) {
-      ++position;
-    }
-    ++shown.width;
+  if (style_.cutMarker.width > width) {
+    return Prefix(shown.text, width, style_.mode.bytes);
   }
-  return shown;
+  Shown cut = Prefix(shown.text, width - style_.cutMarker.width, style_.mode.bytes);
+  cut.text += style_.cutMarker.text;
+  cut.width += style_.cutMarker.width;
+  return cut;
 }
 
-int RenderTable(std::ostream& out, const std::vector<Row>& rows, int fieldCount,
-                const TableStyle& style) {
-  const int lastRecord = rows.empty() ? 0 : rows.back().record;
-  const int numberWidth = std::max(1, static_cast<int>(std::to_string(lastRecord).size()));
-  std::vector<int> natural;
-  std::vector<int> minimum;
-  for (int i = 0; i < fieldCount; ++i) {
-    const int header = static_cast<int>(std::to_string(i).size());
-    int widest = header;
-    for (const Row& row : rows) {
-      const Cell& cell = row.cells[static_cast<std::size_t>(i)];
-      widest = std::max(widest, (cell.absent ? style.absentMarker : cell.shown).width);
+// One printed line; the last cell is not padded, so no line ends in blanks. cells[0] is the
+// record number's column.
+void TableLayout::Line(std::string& out, const std::vector<Shown>& cells) const {
+  int pending = 0;  // blanks owed before the next text
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    const int width = i == 0 ? numberWidth_ : widths_[i - 1];
+    if (i > 0) {
+      pending += kGap;
     }
-    natural.push_back(widest);
-    minimum.push_back(std::min(widest, std::max(header, style.cutMarker.width + 1)));
+    if (!cells[i].text.empty()) {
+      out.append(static_cast<std::size_t>(pending), ' ');
+      out += cells[i].text;
+      pending = 0;
+    }
+    pending += width - cells[i].width;
   }
+  out += '\n';
+}
 
-  std::vector<int> widths = natural;
-  int shown = fieldCount;
-  if (style.width > 0) {
-    int needed = numberWidth;
-    for (const int width : natural) {
-      needed += kGap + width;
-    }
-    if (needed > style.width) {
-      // Leave out trailing fields until the narrowest columns fit; one field is always shown.
-      int narrowest = numberWidth;
-      for (int i = 0; i < fieldCount; ++i) {
-        narrowest += kGap + minimum[static_cast<std::size_t>(i)];
+void TableLayout::Header(std::string& out) const {
+  std::vector<Shown> cells;
+  cells.push_back(
+      {std::string(static_cast<std::size_t>(numberWidth_ - 1), ' ') + "#", numberWidth_});
+  for (std::size_t i = 0; i < widths_.size(); ++i) {
+    cells.push_back(Fitted(labels_[i], widths_[i]));
+  }
+  Line(out, cells);
+  cells.assign(1, {std::string(static_cast<std::size_t>(numberWidth_), '-'), numberWidth_});
+  for (const int width : widths_) {
+    cells.push_back({std::string(static_cast<std::size_t>(width), '-'), width});
+  }
+  Line(out, cells);
+}
+
+void TableLayout::Row(std::string& out, int record,
+                      const std::vector<std::optional<std::string_view>>& cells) const {
+  std::vector<Shown> shown;
+  shown.reserve(widths_.size() + 1);
+  const std::string number = std::to_string(record);
+  shown.push_back(
+      {std::string(static_cast<std::size_t>(numberWidth_) - number.size(), ' ') + number,
+       numberWidth_});
+  for (std::size_t i = 0; i < widths_.size(); ++i) {
+    if (!cells[i].has_value()) {
+      Shown marker = Fitted(style_.absentMarker, widths_[i]);
+      if (style_.dimAbsent) {
+        marker.text = "\x1b[2m" + marker.text + "\x1b[22m";
       }
-      while (shown > 1 && narrowest > style.width) {
-        --shown;
-        narrowest -= kGap + minimum[static_cast<std::size_t>(shown)];
-      }
-      natural.resize(static_cast<std::size_t>(shown));
-      minimum.resize(static_cast<std::size_t>(shown));
-      widths = shown > 0 ? FitWidths(natural, minimum, style.width - numberWidth) : natural;
+      shown.push_back(std::move(marker));
+      continue;
     }
+    Shown cell;
+    cell.width = AppendDisplay(cell.text, *cells[i], style_.mode);
+    shown.push_back(Fitted(std::move(cell), widths_[i]));
   }
-
-  // Columns: the record number, right-aligned, then the fields.
-  std::vector<int> columnWidths{numberWidth};
-  columnWidths.insert(columnWidths.end(), widths.begin(), widths.end());
-  std::vector<std::string> texts;
-  std::vector<int> shownWidths;
-  const auto start = [&](const std::string& number) {
-    texts.assign(1,
-                 std::string(static_cast<std::size_t>(numberWidth) - number.size(), ' ') + number);
-    shownWidths.assign(1, numberWidth);
-  };
-
-  start("#");
-  for (int i = 0; i < shown; ++i) {
-    texts.push_back(std::to_string(i));
-    shownWidths.push_back(static_cast<int>(texts.back().size()));
-  }
-  PrintLine(out, texts, shownWidths, columnWidths);
-  texts.clear();
-  for (const int width : columnWidths) {
-    texts.emplace_back(static_cast<std::size_t>(width), '-');
-  }
-  PrintLine(out, texts, columnWidths, columnWidths);
-
-  for (const Row& row : rows) {
-    start(std::to_string(row.record));
-    for (int i = 0; i < shown; ++i) {
-      const Cell& cell = row.cells[static_cast<std::size_t>(i)];
-      const Shown fitted = Fitted(cell, widths[static_cast<std::size_t>(i)], style);
-      std::string text = fitted.text;
-      if (cell.absent && style.dimAbsent) {
-        text.insert(0, "\x1b[2m");
-        text += "\x1b[22m";
-      }
-      texts.push_back(text);
-      shownWidths.push_back(fitted.width);
-    }
-    PrintLine(out, texts, shownWidths, columnWidths);
-  }
-  return shown;
+  Line(out, shown);
 }
 
 }  // namespace datenbank_tool

@@ -1,53 +1,63 @@
 // The aligned table of "show": record numbers, one column per field, absent fields marked, long
-// texts cut to fit the width.
+// texts cut to fit the width. The table is written as it is walked: the caller measures every cell
+// it will show in a first walk over the records, and the layout then writes row by row.
 #ifndef DATENBANK_TOOL_RENDER_H
 #define DATENBANK_TOOL_RENDER_H
 
-#include <ostream>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "tools/datenbank/encoding.h"
 
 namespace datenbank_tool {
 
-// A text as the table prints it and the terminal columns it takes: one per character in UTF-8,
-// one per byte when bytes is set and the output is Windows-1252. No character the tool prints is
-// wide or combining: all come from Windows-1252.
+// A text as the table prints it and the terminal columns it takes.
 struct Shown {
   std::string text;
   int width = 0;
 };
 
-// A field's text for the table: UTF-8 (or the bytes unchanged when bytes is set), with a control
-// byte written as an escape (\t for a tab, \xNN otherwise) so that it cannot break a row. In UTF-8
-// the five undefined bytes of the code page, which become C1 controls, are escaped too.
-Shown DisplayText(const std::string& cp1252, bool bytes);
-
-// A text the tool prints as it is (a marker), measured in the output's encoding.
+// A text the tool prints as it is (a marker, a column name), measured in the output's encoding.
 Shown PlainText(const std::string& text, bool bytes);
 
-struct Cell {
-  bool absent = false;
-  Shown shown;
-};
-
-struct Row {
-  int record = 0;
-  std::vector<Cell> cells;
-};
-
 struct TableStyle {
-  int width = 0;       // columns available; 0 for no limit
-  bool bytes = false;  // the output is Windows-1252, one column per byte
+  int width = 0;  // columns available; 0 for no limit
+  TextMode mode;  // how field texts are shown (mode.bytes: the output is the file's bytes)
   Shown absentMarker;
   Shown cutMarker;
   bool dimAbsent = false;  // the terminal takes SGR escapes
 };
 
-// Prints header, rule and rows. Columns are shrunk, widest first, until the table fits; a text
-// longer than its column ends in the cut marker. When even the narrowest columns do not fit, the
-// trailing fields are left out. Returns the number of fields shown.
-int RenderTable(std::ostream& out, const std::vector<Row>& rows, int fieldCount,
-                const TableStyle& style);
+class TableLayout {
+ public:
+  // labels: each column's heading; natural: each column's widest cell (DisplayWidth, or the
+  // absent marker's width); lastRecord: the highest record number shown. Columns are shrunk,
+  // widest first, until the table fits the style's width; when even the narrowest do not fit,
+  // the trailing columns are left out.
+  TableLayout(std::vector<Shown> labels, std::vector<int> natural, int lastRecord,
+              const TableStyle& style);
+
+  // The number of columns shown, from the first.
+  int ShownColumns() const { return static_cast<int>(widths_.size()); }
+
+  // Appends the heading and the rule.
+  void Header(std::string& out) const;
+  // Appends one row: a text for each column shown (as stored in the file), or nothing for an
+  // absent field.
+  void Row(std::string& out, int record,
+           const std::vector<std::optional<std::string_view>>& cells) const;
+
+ private:
+  void Line(std::string& out, const std::vector<Shown>& cells) const;
+  Shown Fitted(Shown shown, int width) const;
+
+  TableStyle style_;
+  std::vector<Shown> labels_;
+  std::vector<int> widths_;  // of the columns shown
+  int numberWidth_ = 1;
+};
 
 }  // namespace datenbank_tool
 

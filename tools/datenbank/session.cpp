@@ -1,5 +1,7 @@
 #include "tools/datenbank/session.h"
 
+#include <algorithm>
+#include <cstring>
 #include <iostream>
 
 #include "tools/datenbank/cp1252.h"
@@ -51,12 +53,25 @@ std::string Session::Message(int code) {
   return Cp1252ToUtf8(text);
 }
 
-int Session::Fail(const std::string& subject, int code) {
+Session::~Session() {
+  for (const std::string& temporary : temporaries_) {
+    RemoveFile(temporary);
+  }
+}
+
+void Session::Forget(const std::string& temporary) {
+  RemoveFile(temporary);
+  temporaries_.erase(std::remove(temporaries_.begin(), temporaries_.end(), temporary),
+                     temporaries_.end());
+}
+
+int Session::Fail(const std::string& subject, int code, const std::string& reason) {
   std::string message = Message(code);
   if (message.empty()) {
     message = "unknown result";
   }
-  std::cerr << "datenbank: " << subject << ": " << message << " (code " << code << ")\n";
+  std::cerr << "datenbank: " << subject << ": " << (reason.empty() ? "" : reason + ": ") << message
+            << " (code " << code << ")\n";
   return kExitFailure;
 }
 
@@ -111,6 +126,30 @@ int Session::MoveTo(int record) {
     }
   }
   return position;
+}
+
+int Session::FieldText(int index, const char*& text) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const int result = table_->GetField(index, field_.data(), static_cast<unsigned>(field_.size()));
+    if (result < 0) {
+      return result;
+    }
+    if (result == 0) {
+      text = field_.data();
+      return 0;
+    }
+    field_.resize(static_cast<std::size_t>(result) + 1);
+  }
+  return dbErrUnknown;
+}
+
+int Session::FieldView(int index, std::string_view& text) {
+  const char* stored = nullptr;
+  const int result = FieldText(index, stored);
+  if (result == 0) {
+    text = std::string_view(stored, std::strlen(stored));
+  }
+  return result;
 }
 
 int Session::Field(int index, std::string& text) {

@@ -4,8 +4,11 @@
 #define DATENBANK_TOOL_SESSION_H
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "datenbank.h"
+#include "tools/datenbank/encoding.h"
 
 namespace datenbank_tool {
 
@@ -16,6 +19,11 @@ constexpr int kExitUsage = 2;    // the command line was wrong
 
 class Session {
  public:
+  Session() = default;
+  ~Session();  // removes the temporary files
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
   // Loads the library and asks its factory for the table object. False, with the reason printed
   // on standard error, when either fails.
   bool Start();
@@ -29,13 +37,14 @@ class Session {
   // The module's German message of a result code, as UTF-8; empty for a code it does not know.
   std::string Message(int code);
 
-  // Prints "datenbank: SUBJECT: MESSAGE (code N)" on standard error and returns kExitFailure.
-  int Fail(const std::string& subject, int code);
+  // Prints "datenbank: SUBJECT: MESSAGE (code N)" on standard error, or with a reason the tool
+  // found itself "datenbank: SUBJECT: REASON: MESSAGE (code N)", and returns kExitFailure.
+  int Fail(const std::string& subject, int code, const std::string& reason = {});
 
   // Sets the file name (UTF-8 on the command line, converted as the platform needs) and the
   // delimiter. False after printing the reason when the name cannot be given to the module.
   bool Name(const std::string& file);
-  void Delimiter(char delimiter) { table_->SetDelimiter(delimiter); }
+  void ApplyDelimiter() { table_->SetDelimiter(delimiter); }
 
   // Loads the named file. The number of records (0 for an empty file, which then becomes an open
   // table without records and fieldsWhenEmpty fields), or a negative result code.
@@ -48,10 +57,27 @@ class Session {
   // Field index of the current record into text (Windows-1252, as stored). 0, or a negative code;
   // dbErrFieldEmpty means the field is absent.
   int Field(int index, std::string& text);
+  // The same into a buffer the session keeps: text is valid until the next call.
+  int FieldView(int index, std::string_view& text);
+  // The same without measuring it: text ends with a NUL.
+  int FieldText(int index, const char*& text);
+
+  // How texts are read and written, and the delimiter, once the command line has been taken.
+  TextMode mode;
+  char delimiter = ';';
+  // The file the module reads (a temporary copy for standard input) and its size.
+  std::string source;
+  unsigned long long sourceSize = 0;
+
+  // A temporary file the session removes when it ends (or earlier with Forget).
+  void Keep(const std::string& temporary) { temporaries_.push_back(temporary); }
+  void Forget(const std::string& temporary);
 
  private:
   TMainDB* table_ = nullptr;  // also held in a global, see session.cpp
   std::string library_;
+  std::vector<char> field_ = std::vector<char>(4096);
+  std::vector<std::string> temporaries_;
 };
 
 // Reads one text by the module's text-out convention, growing the buffer as the module asks.
