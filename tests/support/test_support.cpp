@@ -111,6 +111,17 @@ std::string Field(TMainDB* db, int index) {
   return std::string(buffer.data(), static_cast<std::size_t>(length));
 }
 
+void MakeTwoRecords(TMainDB* db, const std::string& path) {
+  db->NewTable(2);
+  for (const char* text : {"1", "2"}) {
+    db->AddRecord();
+    db->SetField(0, "n");
+    db->SetField(1, text);
+  }
+  db->SetFileName(path.c_str());
+  db->SetDelimiter(';');
+}
+
 std::string Dump(TMainDB* db) {
   std::string out;
   for (int r = db->FirstRecord(); r > 0; r = db->NextRecord()) {

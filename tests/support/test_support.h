@@ -41,6 +41,11 @@ TDatenbank* NewTable(const TModuleEnv& env = DefaultModuleEnv());
 // The field text, "<absent>" for an absent field, or "<code N>" for any other result.
 std::string Field(TMainDB* db, int index);
 
+// Makes db a new table of two records, "n;1" and "n;2", named path with the delimiter ';': saved,
+// it is kTwoRecords.
+void MakeTwoRecords(TMainDB* db, const std::string& path);
+constexpr char kTwoRecords[] = "n;1\r\nn;2\r\n";
+
 // Every record from first to last as lines of fields joined by '|' (absent fields as "<absent>"),
 // each line ended by '\n'. Moves the cursor.
 std::string Dump(TMainDB* db);

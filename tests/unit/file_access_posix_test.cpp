@@ -66,17 +66,8 @@ int OpenDescriptors() {
 }
 
 // A table of two records that SaveFile writes as "n;1\r\nn;2\r\n".
-void MakeTable(TMainDB* db, const std::string& path) {
-  db->NewTable(2);
-  for (const char* text : {"1", "2"}) {
-    db->AddRecord();
-    db->SetField(0, "n");
-    db->SetField(1, text);
-  }
-  db->SetFileName(path.c_str());
-  db->SetDelimiter(';');
-}
-const char kSaved[] = "n;1\r\nn;2\r\n";
+using dbtest::kTwoRecords;
+using dbtest::MakeTwoRecords;
 
 TEST(FileAccessPosixTest, FileLockedByAnotherDescriptor) {
   for (const int lock : {LOCK_EX, LOCK_SH}) {
@@ -90,7 +81,7 @@ TEST(FileAccessPosixTest, FileLockedByAnotherDescriptor) {
     ASSERT_EQ(flock(holder, lock | LOCK_NB), 0);
 
     ScopedTable db;
-    MakeTable(db.get(), path);
+    MakeTwoRecords(db.get(), path);
     db->FirstRecord();
     int fieldCount = -99;
     DB_BOOL same = 7;
@@ -108,9 +99,9 @@ TEST(FileAccessPosixTest, FileLockedByAnotherDescriptor) {
 
     close(holder);
     EXPECT_EQ(db->LoadFile(nullptr, 0, nullptr), 1);
-    MakeTable(db.get(), path);
+    MakeTwoRecords(db.get(), path);
     EXPECT_EQ(db->SaveFile(), 2);
-    EXPECT_EQ(ReadBytes(path), kSaved);
+    EXPECT_EQ(ReadBytes(path), kTwoRecords);
     EXPECT_EQ(OpenDescriptors(), descriptors);
   }
 }
@@ -123,14 +114,14 @@ TEST(FileAccessPosixTest, FileWithoutWriteBitIsReadOnlyEvenForRoot) {
     dbtest::WriteBytes(path, "old\r\n");
     ASSERT_EQ(chmod(path.c_str(), mode), 0);
     ScopedTable db;
-    MakeTable(db.get(), path);
+    MakeTwoRecords(db.get(), path);
     EXPECT_EQ(db->SaveFile(), dbErrFileAccess);
     EXPECT_EQ(ReadBytes(path), "old\r\n");
     EXPECT_EQ(Mode(path), mode);
     EXPECT_EQ(dir.Entries(), Only("out.csv"));
     ASSERT_EQ(chmod(path.c_str(), mode | 0200), 0);
     EXPECT_EQ(db->SaveFile(), 2);
-    EXPECT_EQ(ReadBytes(path), kSaved);
+    EXPECT_EQ(ReadBytes(path), kTwoRecords);
   }
 }
 
@@ -147,9 +138,9 @@ TEST(FileAccessPosixTest, PermissionBitsAndOwnerAreKept) {
       ASSERT_EQ(chown(path.c_str(), 4321, 8765), 0);
     }
     ScopedTable db;
-    MakeTable(db.get(), path);
+    MakeTwoRecords(db.get(), path);
     EXPECT_EQ(db->SaveFile(), 2);
-    EXPECT_EQ(ReadBytes(path), kSaved);
+    EXPECT_EQ(ReadBytes(path), kTwoRecords);
     EXPECT_EQ(Mode(path), mode);
     struct stat info {};
     ASSERT_EQ(stat(path.c_str(), &info), 0);
@@ -161,7 +152,7 @@ TEST(FileAccessPosixTest, PermissionBitsAndOwnerAreKept) {
   // A new file gets the usual mode under the process's mask.
   TempDir dir;
   ScopedTable db;
-  MakeTable(db.get(), dir.File("new.csv"));
+  MakeTwoRecords(db.get(), dir.File("new.csv"));
   EXPECT_EQ(db->SaveFile(), 2);
   EXPECT_EQ(Mode(dir.File("new.csv")), 0644U);
   umask(oldMask);
@@ -198,9 +189,9 @@ TEST(FileAccessPosixTest, SymbolicLinksAreFollowedAndKept) {
     }
     const std::string linkPath = dir.File(c.links.front().first);
     ScopedTable db;
-    MakeTable(db.get(), linkPath);
+    MakeTwoRecords(db.get(), linkPath);
     EXPECT_EQ(db->SaveFile(), 2);
-    EXPECT_EQ(ReadBytes(dir.File(c.real)), kSaved);
+    EXPECT_EQ(ReadBytes(dir.File(c.real)), kTwoRecords);
     EXPECT_EQ(Mode(dir.File(c.real)), 0640U);
     for (const auto& link : c.links) {
       char target[256] = {};
@@ -245,7 +236,7 @@ TEST(FileAccessPosixTest, UnusableTargetsAreRefused) {
     c.make(dir);
     const std::vector<std::string> before = dir.Entries();
     ScopedTable db;
-    MakeTable(db.get(), dir.File(c.path));
+    MakeTwoRecords(db.get(), dir.File(c.path));
     // In a child: a save that blocked on the FIFO would otherwise hang the suite.
     EXPECT_EQ(RunInChild([&] { return -db->SaveFile(); }, 10), -dbErrFileAccess);
     EXPECT_EQ(dir.Entries(), before);
@@ -305,7 +296,7 @@ TEST(FileAccessPosixTest, ImmutableFileIsRefused) {
     GTEST_SKIP() << "cannot make a file immutable here: " << std::strerror(errno);
   }
   ScopedTable db;
-  MakeTable(db.get(), path);
+  MakeTwoRecords(db.get(), path);
   EXPECT_EQ(db->SaveFile(), dbErrFileAccess);
   EXPECT_EQ(ReadBytes(path), "old\r\n");
   EXPECT_EQ(dir.Entries(), Only("out.csv"));

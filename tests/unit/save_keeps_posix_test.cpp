@@ -23,18 +23,11 @@ using dbtest::RunInChild;
 using dbtest::ScopedTable;
 using dbtest::TempDir;
 
-constexpr char kSaved[] = "n;1\r\nn;2\r\n";
+constexpr const char* kSaved = dbtest::kTwoRecords;
 
 int Save(const std::string& path) {
   ScopedTable db;
-  db->NewTable(2);
-  for (const char* text : {"1", "2"}) {
-    db->AddRecord();
-    db->SetField(0, "n");
-    db->SetField(1, text);
-  }
-  db->SetFileName(path.c_str());
-  db->SetDelimiter(';');
+  dbtest::MakeTwoRecords(db.get(), path);
   return db->SaveFile();
 }
 

@@ -21,21 +21,14 @@ namespace {
 using dbtest::ReadBytes;
 using dbtest::TempDir;
 
-constexpr char kSaved[] = "n;1\r\nn;2\r\n";
+constexpr const char* kSaved = dbtest::kTwoRecords;
 constexpr SECURITY_INFORMATION kSecurity =
     OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
 
 // Saves two records to path; with memory, the write buffer is refused and the save does without.
 int Save(const std::string& path, dbtest::FaultyAllocator* memory = nullptr) {
   dbtest::ScopedTable db(dbtest::MakeEnv(memory));
-  db->NewTable(2);
-  for (const char* text : {"1", "2"}) {
-    db->AddRecord();
-    db->SetField(0, "n");
-    db->SetField(1, text);
-  }
-  db->SetFileName(path.c_str());
-  db->SetDelimiter(';');
+  dbtest::MakeTwoRecords(db.get(), path);
   if (memory != nullptr) {
     memory->FailAt(1, true);
   }
