@@ -79,8 +79,10 @@ class TChunkWriter {
   }
   // The run bytes written at FieldRoom's pointer belong to the field.
   void Wrote(std::size_t run) noexcept { FWrite += run; }
+  // Where the field being written goes on.
+  char* FieldCursor() const noexcept { return FWrite; }
   // How many bytes FieldRoom takes now without moving the record: a caller may write that many at
-  // FieldRoom(0), and a window after them, keep them with Wrote, and ask only when they are used.
+  // FieldCursor(), and a window after them, keep them with Wrote, and ask only when they are used.
   std::size_t RoomInPlace() const noexcept {
     const auto room = static_cast<std::size_t>(FEnd - FWrite);
     const std::size_t left = static_cast<std::size_t>(INT_MAX) - (FWrite - FFieldStart);
