@@ -71,6 +71,25 @@ inline void Relink(TRecordNode*& first, TRecordNode*& last, TRecordNode* moved) 
   }
 }
 
+// How far ahead of a walk the records it reaches next are fetched. A loaded file's records lie in
+// ascending addresses, each followed by its texts, so a walk that follows the links streams through
+// memory; the processor's own prefetching stops at every 4 KiB page, so a walk of short records
+// would wait for memory at each page without a hint a page ahead (chosen by measurement: 1, 4 and
+// 8 KiB ahead all walk and read faster than none, 4 KiB best overall).
+constexpr std::ptrdiff_t kWalkAheadBytes = 4096;
+
+// Hints that a walk from record towards the following (step > 0) or the preceding records will
+// soon read the memory kWalkAheadBytes away. Only a hint: nothing is read, any address will do.
+inline void WalkAhead(const TRecordNode* record, int step) noexcept {
+#if defined(__GNUC__)
+  const char* const at = reinterpret_cast<const char*>(record);
+  __builtin_prefetch(step > 0 ? at + kWalkAheadBytes : at - kWalkAheadBytes);
+#else
+  static_cast<void>(record);
+  static_cast<void>(step);
+#endif
+}
+
 // Records linked in order, detached from any table while a loader builds them.
 struct TRecordChain {
   TRecordNode* first = nullptr;

@@ -5,6 +5,7 @@ int DB_CALL TDatenbank::NextRecord() {
   // A current record implies an open table with records: a walk needs no other check.
   if (FCurrent != nullptr && FCurrent->Next != nullptr) {
     FCurrent = FCurrent->Next;
+    WalkAhead(FCurrent, 1);
     return ++FCurrentIndex;
   }
   if (!FOpen) {
@@ -37,6 +38,7 @@ int DB_CALL TDatenbank::PriorRecord() {
     return dbErrNoSuchRecord;
   }
   FCurrent = FCurrent->Prev;
+  WalkAhead(FCurrent, -1);
   return --FCurrentIndex;
 }
 
