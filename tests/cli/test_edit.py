@@ -163,6 +163,10 @@ class AppendTest(ToolTestCase):
         self.assert_ok(self.run_tool("append", "-o", "out.csv", "u.csv", "w.csv"))
         self.assertEqual(self.read("out.csv"), b"c;d\r\ne;\r\ng;h\r\n")
         self.assertEqual(self.read("u.csv"), b"c;d\r\ne;\r\n")
+        appended = self.assert_ok(self.run_tool("append", "-o", "-", "u.csv", "-", stdin=b"i;j\n"))
+        self.assertEqual(appended.out, b"c;d\r\ne;\r\ni;j\r\n")
+        self.assert_usage_error(self.run_tool("append", "u.csv", "-", "-", stdin=b"i;j\n"),
+                                "standard input")
         # The field counts must agree; nothing is written when one does not.
         self.assert_module_failure(self.run_tool("append", "u.csv", "w.csv", "v.csv"), "v.csv", -5)
         self.assertEqual(self.read("u.csv"), b"c;d\r\ne;\r\n")

@@ -2,6 +2,7 @@
 // edits through it and saves with SaveFile, which replaces the file only once every byte is
 // written; -o saves under another name and leaves FILE as it was.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iostream>
 #include <memory>
 
@@ -116,16 +117,32 @@ int RunAppend(Session& session, const AppendArguments& arguments) {
   if (const int status = OpenFile(session, arguments.file, records); status != kExitOk) {
     return status;
   }
+  if (std::count(arguments.others.begin(), arguments.others.end(), "-") > 1 ||
+      (arguments.file.file == "-" &&
+       std::count(arguments.others.begin(), arguments.others.end(), "-") > 0)) {
+    std::cerr << "datenbank: append: standard input can be read once\n";
+    return kExitUsage;
+  }
   for (const std::string& other : arguments.others) {
-    if (!session.Name(other)) {
+    std::string path = other;
+    if (other == "-") {
+      std::string problem;
+      if (!SpoolStandardInput(session, path, problem)) {
+        std::cerr << "datenbank: cannot copy standard input: " << problem << "\n";
+        return kExitFailure;
+      }
+    }
+    if (!session.Name(path)) {
       return kExitFailure;
     }
     int fields = 0;
     DB_BOOL same = arguments.same ? 1 : 0;
     const int appended = session.Table().AppendFile(&fields, 0, &same);
     if (appended < 0) {
-      const bool access = appended == dbErrFileNotFound || appended == dbErrFileAccess;
-      return session.Fail(other, appended, access ? FileProblem(other, false) : std::string());
+      const bool access =
+          other != "-" && (appended == dbErrFileNotFound || appended == dbErrFileAccess);
+      return session.Fail(Subject(other), appended,
+                          access ? FileProblem(other, false) : std::string());
     }
   }
   // The stored name is now the last file appended; SaveFile names the target again.
@@ -204,7 +221,8 @@ void AddEditCommands(CLI::App& app, std::vector<Command>& commands) {
       "empty FILE takes the first OTHER's)." +
       inPlace));
   AddFileArguments(sub, append->file, true);
-  sub->add_option("OTHER", append->others, "Files whose records are appended")->required();
+  sub->add_option("OTHER", append->others, "Files whose records are appended; - for standard input")
+      ->required();
   sub->add_flag("--same", append->same, "Refuse an OTHER file whose lines differ in field count");
   commands.push_back({sub, [append](Session& session) { return RunAppend(session, *append); }});
 
