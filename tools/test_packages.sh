@@ -31,7 +31,8 @@ listing=$(dpkg-deb --contents "$deb")
 for path in ./usr/bin/datenbank ./usr/include/datenbank.h "./usr/lib/libdatenbank.so.$version" \
   ./usr/lib/libdatenbank.so.1 ./usr/lib/libdatenbank.so \
   ./usr/lib/cmake/Datenbank/DatenbankConfig.cmake ./usr/lib/cmake/Datenbank/DatenbankTargets.cmake \
-  ./usr/lib/pkgconfig/datenbank.pc ./usr/share/datenbank/examples/kunden.csv; do
+  ./usr/lib/pkgconfig/datenbank.pc ./usr/share/datenbank/examples/kunden.csv \
+  ./usr/share/man/man1/datenbank.1.gz; do
   grep -q " $path\( ->.*\)\?$" <<<"$listing" || fail "$deb lacks $path"
 done
 [ "$(dpkg-deb --field "$deb" Package)" = ovelt-datenbank ] || fail "wrong package name"

@@ -28,6 +28,8 @@ for file in libdatenbank.so libdatenbank.so.1 cmake/Datenbank/DatenbankConfig.cm
   cmake/Datenbank/DatenbankConfigVersion.cmake cmake/Datenbank/DatenbankTargets.cmake; do
   [ -e "$libdir/$file" ] || fail "$libdir/$file is not installed"
 done
+man_page=$(find "$prefix" -path '*/man1/datenbank.1*')
+[ -n "$man_page" ] || fail "the manual page datenbank(1) is not installed"
 cmp "$here/../../include/datenbank.h" "$prefix/include/datenbank.h" ||
   fail "the installed header differs from include/datenbank.h"
 
