@@ -7,6 +7,7 @@ import fcntl
 import os
 import resource
 import shutil
+import subprocess
 from pathlib import Path
 
 from cli_support import SETTINGS, ToolTestCase, main
@@ -103,6 +104,17 @@ class ReasonTest(ToolTestCase):
             self.skipTest("the tool's directories are closed to other users")
         return prefix
 
+    def on_small_file_system(self, directory: str) -> tuple[str, ...]:
+        """A command prefix that runs the command with 64 KiB of tmpfs mounted on directory, in
+        a mount namespace of its own."""
+        namespace = ("unshare", "--mount") if os.geteuid() == 0 else (
+            "unshare", "--user", "--map-root-user", "--mount")
+        if shutil.which("unshare") is None or subprocess.run(
+                [*namespace, "true"], capture_output=True, check=False).returncode != 0:
+            self.skipTest("no mount namespace to fill a file system in")
+        return (*namespace, "sh", "-c",
+                f'mount -t tmpfs -o size=64k tmpfs {directory} && exec "$0" "$@"')
+
     def test_reading(self) -> None:
         self.write("t.csv", b"a;b\r\n")
         os.mkfifo(self.dir / "fifo")
@@ -141,6 +153,11 @@ class ReasonTest(ToolTestCase):
                                                                   (100, 100)))
         self.assert_module_failure(result, "out.csv", -14,
                                    "file size limit of the process (100 bytes)")
+        (self.dir / "full").mkdir()
+        self.assert_module_failure(
+            self.run_tool("set", "big.csv", "1", "1", "z", "-o", "full/out.csv",
+                          prefix=self.on_small_file_system("full")),
+            "full/out.csv", -14, "disk full (65536 bytes free)")
         prefix = self.as_other_user()
         (self.dir / "closed").mkdir(mode=0o555)
         self.assert_module_failure(self.run_tool("set", "t.csv", "1", "0", "x", "-o",
