@@ -1,13 +1,39 @@
 // The record cursor: moves and counts. The index is kept by counting, never by walking the list.
+#include "primitives/simd.h"
 #include "table/datenbank_table.h"
 
 int DB_CALL TDatenbank::NextRecord() {
-  // A current record implies an open table with records: a walk needs no other check.
-  if (FCurrent != nullptr && FCurrent->Next != nullptr) {
-    FCurrent = FCurrent->Next;
-    WalkAhead(FCurrent, 1);
-    return ++FCurrentIndex;
-  }
+  return StepNext();
+}
+
+int DB_CALL TDatenbank::PriorRecord() {
+  return StepPrior();
+}
+
+#if DB_SSE2_VARIANT
+DB_SSE2_BEGIN
+int DB_CALL TDatenbankSse2::NextRecord() {
+  return StepNext();
+}
+
+int DB_CALL TDatenbankSse2::PriorRecord() {
+  return StepPrior();
+}
+DB_SSE2_END
+#else
+// Never made where the processor has no SSE2 (ChooseKernels).
+int DB_CALL TDatenbankSse2::NextRecord() {
+  return TDatenbank::NextRecord();
+}
+
+int DB_CALL TDatenbankSse2::PriorRecord() {
+  return TDatenbank::PriorRecord();
+}
+#endif
+
+// The steps that are not from a record to its neighbour: the first step of a walk, the end of
+// the list, a closed or empty table.
+int TDatenbank::NextRecordChecked() noexcept {
   if (!FOpen) {
     return dbErrNotOpen;
   }
@@ -17,14 +43,10 @@ int DB_CALL TDatenbank::NextRecord() {
   if (FCurrent == nullptr) {
     return FirstRecord();
   }
-  if (FCurrent->Next == nullptr) {
-    return dbErrNoSuchRecord;
-  }
-  FCurrent = FCurrent->Next;
-  return ++FCurrentIndex;
+  return dbErrNoSuchRecord;  // the current record is the last
 }
 
-int DB_CALL TDatenbank::PriorRecord() {
+int TDatenbank::PriorRecordChecked() noexcept {
   if (!FOpen) {
     return dbErrNotOpen;
   }
@@ -34,12 +56,7 @@ int DB_CALL TDatenbank::PriorRecord() {
   if (FCurrent == nullptr) {
     return LastRecord();
   }
-  if (FCurrent->Prev == nullptr) {
-    return dbErrNoSuchRecord;
-  }
-  FCurrent = FCurrent->Prev;
-  WalkAhead(FCurrent, -1);
-  return --FCurrentIndex;
+  return dbErrNoSuchRecord;  // the current record is the first
 }
 
 int DB_CALL TDatenbank::FirstRecord() {

@@ -25,8 +25,8 @@
 TMainDB* NewTableObject(const TModuleEnv& env) noexcept;
 
 // The table object. Its GetField runs the portable kernels; TDatenbankSse2 below differs in that
-// one operation only, and NewTableObject makes whichever the environment's kernels say. The other
-// operations take the kernels from the environment where they run them.
+// operation and the cursor's steps only, and NewTableObject makes whichever the environment's
+// kernels say. The other operations take the kernels from the environment where they run them.
 class TDatenbank : public TMainDB {
  public:
   explicit TDatenbank(const TModuleEnv& env) noexcept;
@@ -79,6 +79,29 @@ class TDatenbank : public TMainDB {
   // GetField by the general way: every check, and texts of any length or buffers of any size.
   int GetFieldChecked(int index, char* buffer, unsigned size) noexcept;
 
+  // NextRecord and PriorRecord, for both objects. A step from a record to its neighbour hints the
+  // memory a page further on (WalkAhead); on a 32-bit build only the SSE2 object's copy has the
+  // instruction for that. Every other case goes the checked way, out of line.
+  int StepNext() noexcept {
+    // A current record implies an open table with records: a walk needs no other check.
+    if (FCurrent != nullptr && FCurrent->Next != nullptr) {
+      FCurrent = FCurrent->Next;
+      WalkAhead(FCurrent, 1);
+      return ++FCurrentIndex;
+    }
+    return NextRecordChecked();
+  }
+  int StepPrior() noexcept {
+    if (FCurrent != nullptr && FCurrent->Prev != nullptr) {
+      FCurrent = FCurrent->Prev;
+      WalkAhead(FCurrent, -1);
+      return --FCurrentIndex;
+    }
+    return PriorRecordChecked();
+  }
+  int NextRecordChecked() noexcept;
+  int PriorRecordChecked() noexcept;
+
  private:
   bool HasNoRecords() const noexcept { return FLast == nullptr || FRecordCount == 0; }
   // The checks that open the record operations: -15, -10, -9 in that order, else dbOK.
@@ -116,6 +139,8 @@ class TDatenbankSse2 final : public TDatenbank {
  public:
   using TDatenbank::TDatenbank;
   int DB_CALL GetField(int index, char* buffer, unsigned size) override;
+  int DB_CALL NextRecord() override;
+  int DB_CALL PriorRecord() override;
 };
 
 #endif  // OVELT_TABLE_DATENBANK_TABLE_H
