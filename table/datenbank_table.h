@@ -81,7 +81,7 @@ class TDatenbank : public TMainDB {
 
   // NextRecord and PriorRecord, for both objects. A step from a record to its neighbour hints the
   // memory a page further on (WalkAhead); on a 32-bit build only the SSE2 object's copy has the
-  // instruction for that. Every other case goes the checked way, out of line.
+  // instruction for that. Every other case goes the checked way.
   int StepNext() noexcept {
     // A current record implies an open table with records: a walk needs no other check.
     if (FCurrent != nullptr && FCurrent->Next != nullptr) {
