@@ -299,9 +299,11 @@ bool TakeTextArguments(Session& session, const FileArguments& arguments) {
   return DelimiterByte(arguments.delimiter, session, session.delimiter);
 }
 
-bool SpoolStandardInput(Session& session, std::string& path, std::string& problem) {
+bool SpoolStandardInput(Session& session, std::string& path) {
+  std::string problem;
   std::FILE* copy = CreateTemporaryFile("", "datenbank-stdin", false, path, problem);
   if (copy == nullptr) {
+    std::cerr << "datenbank: cannot copy standard input: " << problem << "\n";
     return false;
   }
   session.Keep(path);
@@ -314,7 +316,8 @@ bool SpoolStandardInput(Session& session, std::string& path, std::string& proble
   }
   const bool read = std::ferror(input) == 0;
   if (std::fclose(copy) != 0 || !written || !read) {
-    problem = path + ": " + (read ? "write failed" : "read failed");
+    std::cerr << "datenbank: cannot copy standard input: " << path << ": "
+              << (read ? "write failed" : "read failed") << "\n";
     return false;
   }
   return true;
@@ -330,9 +333,7 @@ int PrepareFile(Session& session, const FileArguments& arguments) {
   session.source = arguments.file;
   if (arguments.file == "-") {
     // The module reads named files only: standard input goes to a temporary file first.
-    std::string problem;
-    if (!SpoolStandardInput(session, session.source, problem)) {
-      std::cerr << "datenbank: cannot copy standard input: " << problem << "\n";
+    if (!SpoolStandardInput(session, session.source)) {
       return kExitFailure;
     }
   }

@@ -52,8 +52,8 @@ bool TakeTextArguments(Session& session, const FileArguments& arguments);
 std::string Subject(const std::string& file);
 
 // Copies standard input to a new temporary file that the session removes when it ends; path
-// receives its name. False with the reason in problem.
-bool SpoolStandardInput(Session& session, std::string& path, std::string& problem);
+// receives its name. False, with the reason on standard error, when that fails.
+bool SpoolStandardInput(Session& session, std::string& path);
 
 // Starts the session and names FILE to the module: standard input is first copied to a temporary
 // file; -d auto reads the first lines. kExitOk, or the exit status after the problem was reported.

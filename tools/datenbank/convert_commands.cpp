@@ -203,9 +203,7 @@ int RunImport(Session& session, const ImportArguments& arguments) {
   const std::string subject = Subject(file.file);
   if (csv == "-") {
     // Read twice: standard input is kept in a temporary file first.
-    std::string problem;
-    if (!SpoolStandardInput(session, csv, problem)) {
-      std::cerr << "datenbank: cannot copy standard input: " << problem << "\n";
+    if (!SpoolStandardInput(session, csv)) {
       return kExitFailure;
     }
   }

@@ -113,22 +113,21 @@ struct AppendArguments {
 };
 
 int RunAppend(Session& session, const AppendArguments& arguments) {
+  // Standard input can be read once: checked before anything is read.
+  const auto fromInput = std::count(arguments.others.begin(), arguments.others.end(), "-") +
+                         (arguments.file.file == "-" ? 1 : 0);
+  if (fromInput > 1) {
+    std::cerr << "datenbank: append: standard input can be read once\n";
+    return kExitUsage;
+  }
   int records = 0;
   if (const int status = OpenFile(session, arguments.file, records); status != kExitOk) {
     return status;
   }
-  if (std::count(arguments.others.begin(), arguments.others.end(), "-") > 1 ||
-      (arguments.file.file == "-" &&
-       std::count(arguments.others.begin(), arguments.others.end(), "-") > 0)) {
-    std::cerr << "datenbank: append: standard input can be read once\n";
-    return kExitUsage;
-  }
   for (const std::string& other : arguments.others) {
     std::string path = other;
     if (other == "-") {
-      std::string problem;
-      if (!SpoolStandardInput(session, path, problem)) {
-        std::cerr << "datenbank: cannot copy standard input: " << problem << "\n";
+      if (!SpoolStandardInput(session, path)) {
         return kExitFailure;
       }
     }
