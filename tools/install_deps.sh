@@ -9,7 +9,9 @@
 #              libFuzzer, clang-format, clang-tidy, Python 3 with venv, pip, mypy, its headers,
 #              setuptools and wheel (the binding's extension module and wheel), gcc, pkg-config,
 #              dpkg-dev and file (the Debian package's library dependencies)
-#   --windows  the 32-bit Windows cross build and Wine (adds the i386 architecture)
+#   --windows  the Windows cross builds of both widths and Wine: wine64 runs the 64-bit build on
+#              every x86-64 machine, wine32 the 32-bit one where the kernel runs i386 programs
+#              (adds the i386 architecture)
 #   --bench    --build and the peers of the command-line benchmark (bench/cli_bench.py): miller
 #   --all      --test and --windows: what tools/test_all.sh runs
 #   --check    install nothing: list what is missing and the command that installs it (exit 1)
@@ -22,8 +24,8 @@ build_packages="cmake ninja-build g++ libcli11-dev"
 test_packages="libgtest-dev googletest valgrind clang libclang-rt-dev clang-format clang-tidy
 python3 python3-venv python3-pip python3-mypy python3-dev python3-setuptools python3-wheel gcc
 pkg-config dpkg-dev file"
-windows_packages="cmake ninja-build googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 wine
-wine32:i386"
+windows_packages="cmake ninja-build googletest g++-mingw-w64-i686 binutils-mingw-w64-i686
+g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 wine32:i386"
 bench_packages="miller"
 
 want="" sets="" check_only=false windows=false
@@ -70,7 +72,7 @@ case " $missing " in
   *":i386 "*) dpkg --print-foreign-architectures | grep -qx i386 ||
     arch_step="dpkg --add-architecture i386 && " ;;
 esac
-by_hand="${arch_step}apt-get update && apt-get install --no-install-recommends $missing"
+by_hand="${arch_step}apt-get update; apt-get install --no-install-recommends $missing"
 
 if $check_only; then
   echo "install_deps.sh: missing for $which_set: $missing" >&2
@@ -92,19 +94,39 @@ else
 fi
 
 log=$(mktemp "${TMPDIR:-/tmp}/datenbank-install.XXXXXX")
-run() {  # run COMMAND...: as root, output to the log; on failure the log's end and exit 1
-  if ! $as_root env DEBIAN_FRONTEND=noninteractive "$@" >>"$log" 2>&1; then
-    tail -n 20 "$log" >&2
-    echo "install_deps.sh: '$*' failed; the whole output is in $log" >&2
-    exit 1
-  fi
+attempt() {  # attempt COMMAND...: as root, output to the log; the command's status
+  $as_root env DEBIAN_FRONTEND=noninteractive "$@" >>"$log" 2>&1
+}
+give_up() {  # give_up WHAT: the log's end, what failed and what a person can run; exit 1
+  tail -n 20 "$log" >&2
+  echo "install_deps.sh: $1 failed; the whole output is in $log" >&2
+  echo "Packages not installed: $missing" >&2
+  echo "By hand, as root: $by_hand" >&2
+  exit 1
 }
 
 echo "install_deps.sh: installing $missing"
 if $windows && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  run dpkg --add-architecture i386
+  attempt dpkg --add-architecture i386 || give_up "'dpkg --add-architecture i386'"
 fi
-run apt-get -q update
-run apt-get -q install -y --no-install-recommends $missing
+# One index that a mirror is still syncing makes 'apt-get update' fail although every package
+# may be there: what counts is whether the install then succeeds.
+if ! attempt apt-get -q update; then
+  echo "install_deps.sh: warning: 'apt-get update' failed (below); installing from the lists" \
+    "that are there" >&2
+  grep '^E:' "$log" | sed 's/^/  /' >&2 || true
+fi
+install="apt-get -q install -y --no-install-recommends"
+if ! attempt $install $missing; then
+  # An i386 package needs its amd64 twins at the same version. When the update suite's index of
+  # one architecture is missing, only the release suite has both: prefer it and try once more.
+  release=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+  grep -q 'not going to be installed\|Unmet dependencies\|held broken packages' "$log" &&
+    [ -n "$release" ] || give_up "'$install $missing'"
+  echo "install_deps.sh: the packages' versions do not match across architectures; installing" \
+    "again preferring the release suite: $install -t $release ..." >&2
+  by_hand="${arch_step}apt-get update; $install -t $release $missing"
+  attempt $install -t "$release" $missing || give_up "'$install -t $release $missing'"
+fi
 rm -f "$log"
 echo "install_deps.sh: done."
