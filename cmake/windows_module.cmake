@@ -34,3 +34,18 @@ set_target_properties(datenbank PROPERTIES
 # --no-undefined makes a missing symbol a link error rather than a load failure.
 target_link_options(datenbank PRIVATE
   -static -static-libgcc -static-libstdc++ "LINKER:--no-undefined")
+
+# wine.sh in the build directory runs a program of this build under its Wine loader and prefix,
+# exactly as ctest runs the tests: the scripts and benchmarks that run Windows programs by hand
+# take it rather than knowing each width's loader.
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  set(DB_WINE_COMMAND "")
+  foreach(word IN LISTS CMAKE_CROSSCOMPILING_EMULATOR)
+    string(APPEND DB_WINE_COMMAND " '${word}'")
+  endforeach()
+  file(WRITE ${CMAKE_BINARY_DIR}/wine.sh
+       "#!/bin/sh\n# Runs a Windows program of this build under its Wine loader and prefix.\n"
+       "exec${DB_WINE_COMMAND} \"$@\"\n")
+  file(CHMOD ${CMAKE_BINARY_DIR}/wine.sh PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+       GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+endif()

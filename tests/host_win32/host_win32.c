@@ -2,10 +2,12 @@
  * A Windows host written in plain C that knows the module only as datenbank.dll: it loads the
  * library with LoadLibraryA, finds the factory with GetProcAddress under its exact name and calls
  * the 29 operations by slot number through the object's table of operations, each through a
- * __cdecl function-pointer type with the object pointer as the first stack argument. The types are
- * declared here from the published binary interface, not taken from the module's header, so a slot
- * that moved, an argument that changed width or a calling convention that changed (thiscall,
- * stdcall) shows up as a failure or a crash here.
+ * __cdecl function-pointer type with the object pointer as the first argument (on 32-bit x86 the
+ * first stack argument; x64 has the one calling convention, with the object in the first
+ * register). The types are declared here from the published binary interface, not taken from the
+ * module's header, so a slot that moved, an argument that changed width or a calling convention
+ * that changed (thiscall, stdcall) shows up as a failure or a crash here. The same source is built
+ * for both widths and runs the same cases against the DLL of its own width.
  *
  * It also reads the library's version resource and compares it with what the operations report.
  *
@@ -44,10 +46,17 @@ typedef int32_t(__cdecl* fn_int_buf)(void*, char*, uint32_t);                   
 typedef int32_t(__cdecl* fn_int_index_text)(void*, int32_t, const char*);          /* 24 */
 typedef int32_t(__cdecl* fn_int_int)(void*, int32_t);                              /* 28 */
 
-/* A one-byte argument occupies a whole 32-bit stack slot; only its low byte may count. These
- * types put chosen bits into the other three bytes. */
-typedef unsigned char(__cdecl* fn_flag_wide)(void*, uint32_t);                     /* 3 */
-typedef int32_t(__cdecl* fn_load_wide)(void*, int32_t*, uint32_t, unsigned char*); /* 8, 9 */
+/* A one-byte or 32-bit argument occupies a whole stack slot (32-bit x86) or register (x64); only
+ * its own bytes may count. These types put chosen bits into the rest of the slot. */
+typedef uintptr_t wide_arg;
+#if defined(_WIN64)
+#define WIDE(low) ((wide_arg)0x5A5A5A5A00000000ULL | (uint32_t)(low))
+#else
+#define WIDE(low) ((wide_arg)(uint32_t)(low))
+#endif
+typedef unsigned char(__cdecl* fn_flag_wide)(void*, wide_arg);                     /* 3 */
+typedef int32_t(__cdecl* fn_load_wide)(void*, int32_t*, wide_arg, unsigned char*); /* 8, 9 */
+typedef int32_t(__cdecl* fn_field_wide)(void*, wide_arg, char*, wide_arg);         /* 11 */
 
 typedef void*(__cdecl* factory_fn)(void);
 typedef BOOL(WINAPI* entry_fn)(HINSTANCE, DWORD, LPVOID);
@@ -359,8 +368,13 @@ static DWORD WINAPI ThreadMain(LPVOID unused) {
 
 static void CheckEntry(HMODULE library) {
   const IMAGE_DOS_HEADER* dos = (const IMAGE_DOS_HEADER*)library;
-  const IMAGE_NT_HEADERS32* nt = (const IMAGE_NT_HEADERS32*)((const char*)library + dos->e_lfanew);
+  const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)((const char*)library + dos->e_lfanew);
+#if defined(_WIN64)
+  Check(nt->FileHeader.Machine == IMAGE_FILE_MACHINE_AMD64, "the library is x64");
+  Check(nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC, "the library is a PE32+ image");
+#else
   Check(nt->FileHeader.Machine == IMAGE_FILE_MACHINE_I386, "the library is 32-bit x86");
+#endif
   Check((nt->FileHeader.Characteristics & IMAGE_FILE_DLL) != 0, "the library is a DLL");
   /* Thread notifications reach the entry through the loader; answering anything but 1 would not
    * stop a thread, so the entry is also asked directly. */
@@ -457,7 +471,8 @@ static void CheckSettings(void* db, const char* path) {
   copy[0] = '?';
   CheckText(DbGetFileName(db), path, "GetFileName returns the module's own copy");
   /* The delimiter is one byte in a 32-bit slot: the other bytes must not count. */
-  CheckInt(((fn_flag_wide)Slot(db, kSetDelimiter))(db, 0xABCDEF00UL | ';'), 1, "SetDelimiter");
+  CheckInt(((fn_flag_wide)Slot(db, kSetDelimiter))(db, WIDE(0xABCDEF00UL | ';')), 1,
+           "SetDelimiter");
   CheckInt(DbGetDelimiter(db), ';', "GetDelimiter reads only the argument's low byte");
   CheckInt(DbSetDelimiter(db, ','), 1, "SetDelimiter(',')");
   CheckInt(DbGetDelimiter(db), ',', "GetDelimiter after ','");
@@ -478,11 +493,11 @@ static void CheckLoadAndCursor(void* db, const char* path) {
   /* Only the low byte of a flag counts: 0x100 is not set, 0xFFFFFF01 is. */
   count = 7;
   same = 0;
-  CheckInt(((fn_load_wide)Slot(db, kLoadFile))(db, &count, 0x100UL, &same), 3,
+  CheckInt(((fn_load_wide)Slot(db, kLoadFile))(db, &count, WIDE(0x100UL), &same), 3,
            "LoadFile, check flag 0x100 counts as not set");
   count = 7;
   same = 0;
-  CheckInt(((fn_load_wide)Slot(db, kLoadFile))(db, &count, 0xFFFFFF01UL, &same), kErrFieldCount,
+  CheckInt(((fn_load_wide)Slot(db, kLoadFile))(db, &count, WIDE(0xFFFFFF01UL), &same), kErrFieldCount,
            "LoadFile, check flag 0xFFFFFF01 counts as set");
   CheckInt(count, 3, "dbErrFieldCount writes the file's field count");
   count = 3;
@@ -504,6 +519,10 @@ static void CheckLoadAndCursor(void* db, const char* path) {
   CheckInt(DbGetField(db, 1, buffer, sizeof(buffer)), 0, "GetField(1) of record 2");
   CheckText(buffer, "\xE4", "field bytes pass through unconverted");
   CheckInt(DbGetField(db, 1, buffer, 1), 1, "GetField with a buffer too small");
+  /* The index and the size are 32 bits wide whatever the slot holds beside them. */
+  CheckInt(((fn_field_wide)Slot(db, kGetField))(db, WIDE(1), buffer, WIDE(sizeof(buffer))), 0,
+           "GetField reads only the 32 bits of its index and size");
+  CheckText(buffer, "\xE4", "GetField with wide arguments");
   CheckInt(DbGetField(db, 3, buffer, sizeof(buffer)), kErrNoSuchField, "GetField(3)");
   CheckInt(DbGetField(db, -1, buffer, sizeof(buffer)), kErrNoSuchField, "GetField(-1)");
   CheckInt(DbCallInt(db, kLastRecord), 3, "LastRecord");
