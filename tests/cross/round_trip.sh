@@ -4,9 +4,10 @@
 # libraries write the same table to the same bytes.
 #
 # Usage: tests/cross/round_trip.sh LINUX_BUILD_DIR WINDOWS_BUILD_DIR
-#   LINUX_BUILD_DIR holds libdatenbank.so, WINDOWS_BUILD_DIR holds datenbank.dll. The helper
-#   round_trip_tool.cpp is compiled for both platforms into a scratch directory. Wine runs with
-#   WINEPREFIX (default: WINDOWS_BUILD_DIR/wineprefix) and WINEDEBUG=-all.
+#   LINUX_BUILD_DIR holds libdatenbank.so, WINDOWS_BUILD_DIR holds datenbank.dll of either width.
+#   The helper round_trip_tool.cpp is compiled for both platforms into a scratch directory, for
+#   Windows with that build's own compiler, and runs there through its wine.sh (the loader of its
+#   width, in its prefix).
 # Exit status 0 when every comparison holds, 1 on a difference or failure, 2 on bad usage.
 set -euo pipefail
 
@@ -26,22 +27,25 @@ for file in "$linux_library" "$windows_library"; do
     fi
 done
 
-export WINEPREFIX="${WINEPREFIX:-$windows_build/wineprefix}"
-export WINEDEBUG=-all
+windows_cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$windows_build/CMakeCache.txt")
+if [ -z "$windows_cxx" ] || [ ! -x "$windows_build/wine.sh" ]; then
+    echo "round trip: $windows_build is not a configured Windows build with Wine" >&2
+    exit 1
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/datenbank-round-trip.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 flags=(-std=c++17 -O1 -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Werror -I"$source_dir/include")
 c++ "${flags[@]}" -o "$work/tool" "$source_dir/tests/cross/round_trip_tool.cpp" -ldl
-i686-w64-mingw32-g++-posix "${flags[@]}" -static -o "$work/tool.exe" \
+"$windows_cxx" "${flags[@]}" -static -o "$work/tool.exe" \
     "$source_dir/tests/cross/round_trip_tool.cpp"
 # The Windows side finds the DLL in its own directory, as a deployed host does.
 cp "$windows_library" "$work/datenbank.dll"
 
 cd "$work"
 linux() { ./tool "$linux_library" "$@"; }
-windows() { wine ./tool.exe datenbank.dll "$@"; }
+windows() { "$windows_build/wine.sh" ./tool.exe datenbank.dll "$@"; }
 
 failures=0
 same_bytes() {
