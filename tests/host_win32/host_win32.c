@@ -497,8 +497,8 @@ static void CheckLoadAndCursor(void* db, const char* path) {
            "LoadFile, check flag 0x100 counts as not set");
   count = 7;
   same = 0;
-  CheckInt(((fn_load_wide)Slot(db, kLoadFile))(db, &count, WIDE(0xFFFFFF01UL), &same), kErrFieldCount,
-           "LoadFile, check flag 0xFFFFFF01 counts as set");
+  CheckInt(((fn_load_wide)Slot(db, kLoadFile))(db, &count, WIDE(0xFFFFFF01UL), &same),
+           kErrFieldCount, "LoadFile, check flag 0xFFFFFF01 counts as set");
   CheckInt(count, 3, "dbErrFieldCount writes the file's field count");
   count = 3;
   same = 2;
