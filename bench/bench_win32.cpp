@@ -1,5 +1,6 @@
-// datenbank_bench_win32: one measurement of the 32-bit Windows DLL, loaded with LoadLibraryA as a
-// Windows host loads it; the counterpart of datenbank_bench --mode for bench/wine_bench.sh.
+// datenbank_bench_win32: one measurement of the Windows DLL (32- or 64-bit, as this program is
+// built), loaded with LoadLibraryA as a Windows host loads it; the counterpart of datenbank_bench
+// --mode for bench/wine_bench.py.
 //
 //   datenbank_bench_win32 --mode load|read|save|append|close --file PATH [--out PATH]
 //                         [--library PATH] [--delete N] [--append-file PATH]
