@@ -5,13 +5,14 @@ TEXT_BYTES: int
 TEXT_CHARMAP: int
 TEXT_UTF8: int
 TEXT_LATIN1: int
+TABLE_CAPSULE: str
 
 class Failure(Exception): ...
 
-def seek(address: int, position: int) -> None: ...
+def seek(table: object, position: int) -> None: ...
 def field(
-    address: int, position: int, index: int, text: int, charmap: Optional[str]
+    table: object, position: int, index: int, text: int, charmap: Optional[str]
 ) -> Union[str, bytes, None]: ...
 def rows(
-    address: int, start: int, stop: int, text: int, charmap: Optional[str]
+    table: object, start: int, stop: int, text: int, charmap: Optional[str]
 ) -> List[List[Union[str, bytes, None]]]: ...

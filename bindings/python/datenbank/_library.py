@@ -3,6 +3,9 @@
 A table object is a pointer whose first word points to the object's table of 29 operations,
 in the fixed slot order of the module's interface. Each operation is a plain C function with
 the object as its first argument (``__cdecl`` on 32-bit Windows), so ``CFUNCTYPE`` calls it.
+
+The extension module _datenbank never takes a pointer as a number: it takes a capsule named
+TABLE_CAPSULE, which only :meth:`Library.acquire` makes, from an object the factory returned.
 """
 
 from __future__ import annotations
@@ -13,7 +16,7 @@ import os
 import sys
 import threading
 from pathlib import Path
-from typing import Any, Callable, Dict, List, Optional, Tuple
+from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple
 
 from . import _codec, _errors
 
@@ -69,8 +72,23 @@ _SLOTS: List[Tuple[str, Any, Tuple[Any, ...]]] = [
 ]
 SLOT_COUNT = 29
 
+# The name of the capsules that carry a table object to _datenbank, which checks it. The bytes
+# stay referenced here for as long as the package is loaded, as a capsule keeps only a pointer
+# to its name.
+TABLE_CAPSULE = b"_datenbank.table"
+_new_capsule = ctypes.PYFUNCTYPE(
+    ctypes.py_object, ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p
+)(("PyCapsule_New", ctypes.pythonapi))
+
 # A buffer of this size takes every message of the module.
 MESSAGE_BUFFER_SIZE = 159
+
+
+class TableObject(NamedTuple):
+    """An object from the factory: its pointer for ctypes, and its capsule for _datenbank."""
+
+    obj: int
+    capsule: object
 
 
 class LibraryNotFoundError(OSError):
@@ -135,7 +153,9 @@ class Library:
         self._operations: Dict[int, _Operations] = {}
         # Objects are never destroyed; those whose tables are closed wait here for the next
         # table, so a program that opens and closes tables keeps a bounded number of them.
-        self._released: List[int] = []
+        self._released: List[TableObject] = []
+        # Objects from the factory whose capsule could not be made, for the next try.
+        self._unwrapped: List[int] = []
         self._lock = threading.Lock()
         self._messages: Dict[int, str] = {}
         # Messages and information texts do not depend on an object's state. One object is
@@ -154,20 +174,28 @@ class Library:
                 self._operations[table_address] = found
             return found
 
-    def acquire(self) -> int:
+    def acquire(self) -> TableObject:
         """A table object in its closed state: a released one, or a new one from the factory."""
         with self._lock:
             if self._released:
                 return self._released.pop()
-        obj = self._factory()
-        if not obj:
-            raise self.error(_errors.ERR_OUT_OF_MEMORY)
-        return obj
+            obj = self._unwrapped.pop() if self._unwrapped else None
+        if obj is None:
+            obj = self._factory()
+            if not obj:
+                raise self.error(_errors.ERR_OUT_OF_MEMORY)
+        try:
+            capsule = _new_capsule(obj, TABLE_CAPSULE, None)
+        except MemoryError:
+            with self._lock:
+                self._unwrapped.append(obj)
+            raise
+        return TableObject(obj, capsule)
 
-    def release(self, obj: int) -> None:
+    def release(self, table: TableObject) -> None:
         """Takes back an object whose table is closed and whose file name is released."""
         with self._lock:
-            self._released.append(obj)
+            self._released.append(table)
 
     def message(self, code: int) -> str:
         """The module's message for a result code."""

@@ -12,7 +12,7 @@ from typing import Callable, Iterable, Iterator, List, Optional, Type, Union, ov
 
 from . import _codec, _errors
 from ._codec import PathArgument, TextCodec
-from ._library import Library, load
+from ._library import Library, TableObject, load
 
 try:
     import _datenbank as _compiled
@@ -79,7 +79,9 @@ class Table:
         self._text_kind = _codec.TEXT_BYTES if raw else self._codec.kind
         # Counts the changes that move or alter records, so that iteration sees them.
         self._changes = 0
-        self._obj: Optional[int] = self._library.acquire()
+        # The object's pointer is what ctypes calls it with; the compiled loops take its capsule.
+        self._obj: Optional[int]
+        self._obj, self._capsule = self._library.acquire()
         self._ops = self._library.operations(self._obj)
         self._buffer = ctypes.create_string_buffer(_FIRST_BUFFER_SIZE)
         # Set once load or new has made a table. A released object may come back holding an
@@ -230,7 +232,7 @@ class Table:
             self._obj = None
             self._ops.CloseTable(obj)
             self._ops.FreeFileName(obj)
-            self._library.release(obj)
+            self._library.release(TableObject(obj, self._capsule))
 
     def __enter__(self) -> "Table":
         return self
@@ -448,12 +450,14 @@ class Table:
 
     def _rows(self, start: int, stop: int) -> List[List[Value]]:
         """The records from 0-based start up to stop (cut to the record count)."""
-        obj = self._open_object()
+        self._open_object()
         if _compiled is not None:
             if start >= self._call(self._ops.GetRecordCount):
                 return []
             try:
-                return _compiled.rows(obj, start, stop, self._text_kind, self._codec.table)
+                return _compiled.rows(
+                    self._capsule, start, stop, self._text_kind, self._codec.table
+                )
             except _compiled.Failure as failure:
                 raise self._failure(failure) from None
         count = len(self)
@@ -471,7 +475,8 @@ class Table:
         """
         if _compiled is not None:
             try:
-                _compiled.seek(self._open_object(), position)
+                self._open_object()
+                _compiled.seek(self._capsule, position)
             except _compiled.Failure as failure:
                 raise self._failure(failure) from None
             return
@@ -513,8 +518,9 @@ class Table:
         """Field index (checked) of the record at a 0-based position (checked)."""
         if _compiled is not None:
             try:
+                self._open_object()
                 value: Value = _compiled.field(
-                    self._open_object(), position, index, self._text_kind, self._codec.table
+                    self._capsule, position, index, self._text_kind, self._codec.table
                 )
             except _compiled.Failure as failure:
                 raise self._failure(failure) from None

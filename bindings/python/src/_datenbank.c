@@ -10,14 +10,15 @@
  * is a plain function with the object as first argument (__cdecl on 32-bit Windows), so this file
  * needs neither the library nor its C++ header: it calls the slots it uses by number.
  *
- * The functions take the object's address as an int, as the package keeps it. They check the
- * table's state through the module's own answers (a closed table says dbErrNotOpen), and report
- * a negative result code as _datenbank.Failure(code), which the package turns into its exception.
+ * The functions take a table object as the capsule named TABLE_CAPSULE that the package makes
+ * when the library's factory hands it a new object; anything else, a number above all, is refused
+ * before it is used. They check the table's state through the module's own answers (a closed
+ * table says dbErrNotOpen), and report a negative result code as _datenbank.Failure(code), which
+ * the package turns into its exception.
  */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -45,6 +46,9 @@ enum {
 };
 
 enum { ERR_FIELD_EMPTY = -12, ERR_NO_SUCH_RECORD = -13 };
+
+/* The name of the capsules that carry a table object from the package (datenbank/_library.py). */
+#define TABLE_CAPSULE "_datenbank.table"
 
 /* How field texts become Python objects. */
 enum {
@@ -89,23 +93,18 @@ static int call_cursor(const Reader* reader, int slot) {
   return ((CursorOperation)reader->slots[slot])(reader->obj);
 }
 
-/* Sets up a reader from (address, text, charmap); 0, or -1 with an exception set. */
-static int reader_open(Reader* reader, PyObject* address, int text, PyObject* charmap) {
-  if (!PyLong_Check(address)) {
-    PyErr_Format(PyExc_TypeError, "a table object's address must be an int, not %.100s",
-                 Py_TYPE(address)->tp_name);
+/* Sets up a reader from (table, text, charmap); 0, or -1 with an exception set. */
+static int reader_open(Reader* reader, PyObject* table, int text, PyObject* charmap) {
+  /* Checks the type and the name without looking at the pointer; a capsule never holds NULL. */
+  if (!PyCapsule_IsValid(table, TABLE_CAPSULE)) {
+    PyErr_Format(PyExc_TypeError, "a table must be a datenbank table object, not %.100s",
+                 Py_TYPE(table)->tp_name);
     return -1;
   }
-  /* Refuses negative numbers and numbers wider than a pointer, which PyLong_AsVoidPtr takes. */
-  unsigned long long number = PyLong_AsUnsignedLongLong(address);
-  if (number == (unsigned long long)-1 && PyErr_Occurred()) {
+  void* obj = PyCapsule_GetPointer(table, TABLE_CAPSULE);
+  if (obj == NULL) {
     return -1;
   }
-  if (number == 0 || number > (unsigned long long)UINTPTR_MAX) {
-    PyErr_SetString(PyExc_ValueError, "no table object has this address");
-    return -1;
-  }
-  void* obj = (void*)(uintptr_t)number;
   if (text < TEXT_BYTES || text > TEXT_LATIN1) {
     PyErr_Format(PyExc_ValueError, "unknown text kind %d", text);
     return -1;
@@ -290,18 +289,18 @@ static int seek_position(PyObject* module, const Reader* reader, Py_ssize_t posi
 }
 
 PyDoc_STRVAR(seek_doc,
-             "seek(address, position)\n--\n\n"
+             "seek(table, position)\n--\n\n"
              "Makes the record at a 0-based position current by the fewest cursor steps.");
 
 static PyObject* datenbank_seek(PyObject* module, PyObject* args) {
-  PyObject* address;
+  PyObject* table;
   Py_ssize_t position;
-  if (!PyArg_ParseTuple(args, "On:seek", &address, &position)) {
+  if (!PyArg_ParseTuple(args, "On:seek", &table, &position)) {
     return NULL;
   }
   Reader reader;
   int count;
-  if (reader_open(&reader, address, TEXT_BYTES, NULL) < 0 ||
+  if (reader_open(&reader, table, TEXT_BYTES, NULL) < 0 ||
       check_position(module, &reader, position, &count) < 0 ||
       seek_position(module, &reader, position, count) < 0) {
     return NULL;
@@ -310,21 +309,21 @@ static PyObject* datenbank_seek(PyObject* module, PyObject* args) {
 }
 
 PyDoc_STRVAR(field_doc,
-             "field(address, position, index, text, charmap)\n--\n\n"
+             "field(table, position, index, text, charmap)\n--\n\n"
              "Field index of the record at a 0-based position; None when absent.");
 
 static PyObject* datenbank_field(PyObject* module, PyObject* args) {
-  PyObject* address;
+  PyObject* table;
   Py_ssize_t position;
   int index;
   int text;
   PyObject* charmap;
-  if (!PyArg_ParseTuple(args, "OniiO:field", &address, &position, &index, &text, &charmap)) {
+  if (!PyArg_ParseTuple(args, "OniiO:field", &table, &position, &index, &text, &charmap)) {
     return NULL;
   }
   Reader reader;
   int count;
-  if (reader_open(&reader, address, text, charmap) < 0 ||
+  if (reader_open(&reader, table, text, charmap) < 0 ||
       check_position(module, &reader, position, &count) < 0 ||
       seek_position(module, &reader, position, count) < 0) {
     return NULL;
@@ -335,23 +334,23 @@ static PyObject* datenbank_field(PyObject* module, PyObject* args) {
 }
 
 PyDoc_STRVAR(rows_doc,
-             "rows(address, start, stop, text, charmap)\n--\n\n"
+             "rows(table, start, stop, text, charmap)\n--\n\n"
              "The records from 0-based start up to stop, each a list of its fields (None for an\n"
              "absent field). text says how fields are decoded: 0 bytes, 1 through charmap (a str\n"
              "of 256 characters), 2 UTF-8, 3 Latin-1. stop is cut to the record count.");
 
 static PyObject* datenbank_rows(PyObject* module, PyObject* args) {
-  PyObject* address;
+  PyObject* table;
   Py_ssize_t start;
   Py_ssize_t stop;
   int text;
   PyObject* charmap;
-  if (!PyArg_ParseTuple(args, "OnniO:rows", &address, &start, &stop, &text, &charmap)) {
+  if (!PyArg_ParseTuple(args, "OnniO:rows", &table, &start, &stop, &text, &charmap)) {
     return NULL;
   }
   Reader reader;
   int count;
-  if (reader_open(&reader, address, text, charmap) < 0 ||
+  if (reader_open(&reader, table, text, charmap) < 0 ||
       check_position(module, &reader, start, &count) < 0) {
     return NULL;
   }
@@ -418,7 +417,8 @@ static int module_exec(PyObject* module) {
   if (PyModule_AddIntConstant(module, "TEXT_BYTES", TEXT_BYTES) < 0 ||
       PyModule_AddIntConstant(module, "TEXT_CHARMAP", TEXT_CHARMAP) < 0 ||
       PyModule_AddIntConstant(module, "TEXT_UTF8", TEXT_UTF8) < 0 ||
-      PyModule_AddIntConstant(module, "TEXT_LATIN1", TEXT_LATIN1) < 0) {
+      PyModule_AddIntConstant(module, "TEXT_LATIN1", TEXT_LATIN1) < 0 ||
+      PyModule_AddStringConstant(module, "TABLE_CAPSULE", TABLE_CAPSULE) < 0) {
     return -1;
   }
   return 0;

@@ -2,12 +2,14 @@
 
 from __future__ import annotations
 
+import datetime
+import itertools
 import os
 import unittest
 from typing import Any, Callable, Iterator, List, Optional, Tuple
 
 import datenbank
-from datenbank import _codec
+from datenbank import _codec, _library
 from support import ScratchTestCase
 
 try:
@@ -86,36 +88,47 @@ class _Edit:
 
 @unittest.skipIf(_datenbank is None, "the extension module is not built")
 class ExtensionEdgeTest(ScratchTestCase):
-    def test_the_text_kinds_agree_with_the_package(self) -> None:
+    def test_the_text_kinds_and_the_capsule_name_agree_with_the_package(self) -> None:
         for name in ("TEXT_BYTES", "TEXT_CHARMAP", "TEXT_UTF8", "TEXT_LATIN1"):
             self.assertEqual(getattr(_datenbank, name), getattr(_codec, name), name)
+        self.assertEqual(_datenbank.TABLE_CAPSULE.encode(), _library.TABLE_CAPSULE)
 
     def test_bad_arguments_raise_instead_of_crashing(self) -> None:
         table = self.load(b"a;b\n")
-        address = table._obj or 0
+        capsule = table._capsule
         charmap: Optional[str] = _codec._DECODING_TABLE
         cases: List[Tuple[Tuple[Any, ...], type]] = [
-            ((0, 0, 1, 1, charmap), ValueError),  # no object
-            ((-8, 0, 1, 1, charmap), OverflowError),
-            ((2**64, 0, 1, 1, charmap), OverflowError),
-            (("1", 0, 1, 1, charmap), TypeError),
-            ((address, 0, 1, 9, charmap), ValueError),  # no such text kind
-            ((address, 0, 1, 1, "short"), TypeError),
-            ((address, 0, 1, 1, None), TypeError),
-            ((address, -1, 1, 0, None), _datenbank.Failure),
-            ((address, 5, 6, 0, None), _datenbank.Failure),
+            ((capsule, 0, 1, 9, charmap), ValueError),  # no such text kind
+            ((capsule, 0, 1, 1, "short"), TypeError),
+            ((capsule, 0, 1, 1, None), TypeError),
+            ((capsule, -1, 1, 0, None), _datenbank.Failure),
+            ((capsule, 5, 6, 0, None), _datenbank.Failure),
         ]
         for arguments, error in cases:
             with self.subTest(arguments=arguments[:4]), self.assertRaises(error):
                 _datenbank.rows(*arguments)
         with self.assertRaises(_datenbank.Failure):
-            _datenbank.field(address, 0, 7, 0, None)  # no such field
+            _datenbank.field(capsule, 0, 7, 0, None)  # no such field
         table.close()  # the object now answers every question with dbErrNotOpen
         calls: List[Callable[[], object]] = [
-            lambda: _datenbank.seek(address, 0),
-            lambda: _datenbank.rows(address, 0, 1, 0, None),
+            lambda: _datenbank.seek(capsule, 0),
+            lambda: _datenbank.rows(capsule, 0, 1, 0, None),
         ]
         for call in calls:
             with self.assertRaises(_datenbank.Failure) as caught:
                 call()
             self.assertEqual(caught.exception.args, (-15,))
+
+    def test_only_a_table_of_the_package_is_taken(self) -> None:
+        # Nothing else stands for a table: no number is taken as the place of an object, nor
+        # a capsule of another module. Each call raises without touching memory.
+        other_capsule = getattr(datetime, "datetime_CAPI")  # not in the type stubs
+        forged: List[object] = [4096, 0, -1, 2**70, None, other_capsule, "table"]
+        calls: List[Callable[[object], object]] = [
+            lambda table: _datenbank.seek(table, 0),
+            lambda table: _datenbank.field(table, 0, 0, 0, None),
+            lambda table: _datenbank.rows(table, 0, 1, 0, None),
+        ]
+        for table, call in itertools.product(forged, calls):
+            with self.subTest(table=table), self.assertRaises(TypeError):
+                call(table)

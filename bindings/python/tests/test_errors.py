@@ -12,8 +12,10 @@ import textwrap
 import unittest
 from pathlib import Path
 from typing import Callable, Dict
+from unittest import mock
 
 import datenbank
+from datenbank import _library
 from support import SANITIZED, ScratchTestCase
 
 
@@ -273,6 +275,20 @@ class ErrorFamilyTest(ScratchTestCase):
         )
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout.strip(), "-7 [['kept', None]]")
+
+    def test_an_object_whose_capsule_was_not_made_serves_the_next_table(self) -> None:
+        library = _library.load()
+        with mock.patch.object(library, "_released", []), mock.patch.object(
+            library, "_unwrapped", []
+        ):
+            with mock.patch.object(_library, "_new_capsule", side_effect=MemoryError):
+                self.assertRaises(MemoryError, datenbank.Table.new, 1)
+            self.assertEqual(len(library._unwrapped), 1)
+            kept = library._unwrapped[0]
+            with mock.patch.object(library, "_factory", return_value=None):
+                table = datenbank.Table.new(1)  # the factory finds no memory now
+            self.assertEqual((table._obj, library._unwrapped), (kept, []))
+            table.close()
 
     def test_exceptions_print_and_pickle_with_family_code_and_message(self) -> None:
         with self.assertRaises(datenbank.DatenbankError) as caught:
