@@ -5,7 +5,10 @@
 #include <sys/mman.h>
 #endif
 
+#include <cstdint>
 #include <cstdlib>
+
+#include "platform/memory_limit.h"
 
 namespace {
 
@@ -35,6 +38,10 @@ class TSystemAllocator final : public TAllocator {
 TSystemAllocator gSystemAllocator;  // stateless: no mutable global state
 
 }  // namespace
+
+std::uint64_t TAllocator::Capacity() noexcept {
+  return ProcessMemoryLimit();
+}
 
 TAllocator& SystemAllocator() noexcept {
   return gSystemAllocator;

@@ -2,11 +2,12 @@
 //
 // Allocation failure is a null result, handled where it happens; nothing here throws. Each table
 // object is given its allocator when it is made, so tests can hand one object an allocator that
-// fails on demand without any global switch.
+// fails on demand, or reports a memory figure of their choosing, without any global switch.
 #ifndef OVELT_PLATFORM_ALLOCATOR_H
 #define OVELT_PLATFORM_ALLOCATOR_H
 
 #include <cstddef>
+#include <cstdint>
 
 class TAllocator {
  public:
@@ -18,6 +19,10 @@ class TAllocator {
   // release with the size it was asked for. By default these are Allocate and Release.
   virtual void* AllocateLarge(std::size_t size) noexcept { return Allocate(size); }
   virtual void ReleaseLarge(void* block, std::size_t /*size*/) noexcept { Release(block); }
+  // The most bytes this allocator could ever have handed out at once: a ceiling, not what it could
+  // give now. What could never fit under it is refused before any of it is asked for. By default
+  // the operating system's figure (ProcessMemoryLimit).
+  virtual std::uint64_t Capacity() noexcept;
 
  protected:
   TAllocator() = default;

@@ -5,7 +5,7 @@ breaks the rule.
 
 The order, bottom first (README.md, "Layout"):
   include     the public header, datenbank.h
-  platform    files and large blocks; the only folder with operating-system code
+  platform    files, large blocks, the memory limit; the only folder with operating-system code
   primitives  byte scanning, the sixteen-byte window, the fingerprint, the text-out convention
   texts       result messages, version and information texts
   store       records, chunks, the chunk writer, text blocks
