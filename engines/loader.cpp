@@ -2,6 +2,7 @@
 #include "engines/loader.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "primitives/byte_scan.h"
@@ -209,6 +210,23 @@ int TFileLoader::OpenAndMeasure(const char* path, bool* empty) noexcept {
   FMeasure.consistent = counter.consistent;
   FMeasure.fingerprint = fingerprint;
   return dbOK;
+}
+
+bool TFileLoader::RecordsFit(int fieldCount, int heldRecords) const noexcept {
+  if (fieldCount < 0 || heldRecords < 0) {
+    return false;
+  }
+  // At most INT_MAX * 2 records of at most sizeof(TRecordNode) + INT_MAX * 8 bytes: the count and
+  // the size each fit in 64 bits, their product need not.
+  const std::uint64_t records =
+      static_cast<std::uint64_t>(FMeasure.lineCount) + static_cast<std::uint64_t>(heldRecords);
+  const std::uint64_t recordBytes =
+      sizeof(TRecordNode) + static_cast<std::uint64_t>(fieldCount) * sizeof(char*);
+  if (records > UINT64_MAX / recordBytes) {
+    return false;
+  }
+  const std::uint64_t bytes = records * recordBytes;
+  return bytes <= SIZE_MAX && bytes <= FEnv.allocator->Capacity();
 }
 
 int TFileLoader::PlaceFirstRecord(int fieldCount) noexcept {

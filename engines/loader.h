@@ -63,6 +63,13 @@ class TFileLoader {
   // passes the 32-bit range (other counts past it set Measured().tooLarge).
   int OpenAndMeasure(const char* path, bool* empty) noexcept;
   const TFileMeasure& Measured() const noexcept { return FMeasure; }
+  // Whether the file's records, of fieldCount fields each, can fit beside heldRecords records of
+  // the same width that the table keeps: their nodes and field arrays alone (texts not counted,
+  // so this is the least they need) within the address space and within what the allocator could
+  // ever give (TAllocator::Capacity). Allocates nothing. A file of one line of a million fields
+  // and many empty lines is measured in moments, but its records would need terabytes: it is
+  // refused here rather than built until memory runs out.
+  bool RecordsFit(int fieldCount, int heldRecords) const noexcept;
   // Places the first record, of fieldCount fields. dbOK or dbErrOutOfMemory, with nothing left
   // allocated.
   int PlaceFirstRecord(int fieldCount) noexcept;

@@ -34,8 +34,10 @@ int DB_CALL TDatenbank::AppendFile(int* fieldCount, DB_BOOL checkFieldCount,
   if (result != dbOK) {
     return result;
   }
-  // A file, or a total, the record count cannot carry is refused rather than wrapped.
-  if (measure.tooLarge || measure.lineCount > INT_MAX - FRecordCount) {
+  // A file, or a total, the record count cannot carry is refused rather than wrapped, and so are
+  // records that could not fit beside those the table holds.
+  if (measure.tooLarge || measure.lineCount > INT_MAX - FRecordCount ||
+      !loader.RecordsFit(FFieldCount, FRecordCount)) {
     return dbErrOutOfMemory;
   }
 

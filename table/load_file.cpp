@@ -38,7 +38,7 @@ int DB_CALL TDatenbank::LoadFile(int* fieldCount, DB_BOOL checkFieldCount,
   if (result != dbOK) {
     return result;
   }
-  if (measure.tooLarge) {
+  if (measure.tooLarge || !loader.RecordsFit(FFieldCount, 0)) {
     return dbErrOutOfMemory;
   }
 

@@ -15,7 +15,7 @@
 namespace dbtest {
 
 // Hands out blocks of the process heap, keeps every block it handed out with its kind and size,
-// and fails allocation attempts on demand.
+// fails allocation attempts on demand, and reports the memory figure a test sets (Capacity).
 //
 // Attempts: every Allocate and every AllocateLarge is one attempt, and both kinds share the count.
 // FailAt(n, persistent) counts from the call of FailAt: attempt 1 is the next one after it, so on a
@@ -43,6 +43,13 @@ class FaultyAllocator final : public TAllocator {
   void ReleaseLarge(void* block, std::size_t size) noexcept override {
     TakeBack(block, size, true);
   }
+  // The figure set by ReportCapacity, else the operating system's.
+  std::uint64_t Capacity() noexcept override {
+    return capacity_ != 0 ? capacity_ : TAllocator::Capacity();
+  }
+  // Makes Capacity() report bytes from now on (0: the operating system's figure again). Only the
+  // figure changes: what can actually be allocated does not.
+  void ReportCapacity(std::uint64_t bytes) noexcept { capacity_ = bytes; }
 
   // Fails attempt n counted from now, or n and every later one; starts Attempts() and Failures()
   // again from 0.
@@ -73,6 +80,7 @@ class FaultyAllocator final : public TAllocator {
   bool persistent_ = false;
   std::uint64_t failures_ = 0;
   std::uint64_t badReleases_ = 0;
+  std::uint64_t capacity_ = 0;  // 0: the operating system's figure
 };
 
 // The environment the tests build tables with: the given allocator and file layer (the platform's

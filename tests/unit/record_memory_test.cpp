@@ -1,6 +1,9 @@
 // Where a table's memory goes: loaded records share large chunks, and a chunk goes back as soon
 // as its last record is deleted; texts set later and added records are blocks of their own. A
-// table edited for a long time holds what its records need, not what they once needed.
+// table edited for a long time holds what its records need, not what they once needed. Records
+// that could never fit are refused before any is made.
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "tests/support/faulty_allocator.h"
@@ -109,6 +112,81 @@ TEST(RecordMemoryTest, LargeChunksOfTheProcessHeap) {
   EXPECT_INVARIANTS(db);
   db->CloseTable();
   EXPECT_EQ(db->GetRecordCount(), dbErrNotOpen);
+}
+
+}  // namespace
+
+namespace {
+
+// A line of fields fields, then lines - 1 empty lines.
+std::string Shape(int lines, int fields) {
+  return std::string(static_cast<std::size_t>(fields - 1), ';') + '\n' +
+         std::string(static_cast<std::size_t>(lines - 1), '\n');
+}
+
+// Records that could never fit under the allocator's figure (their nodes and field arrays alone)
+// are refused after the checks of the count pass, before anything is allocated for them.
+TEST(RecordMemoryTest, RecordsBeyondTheMemoryFigureAreRefusedBeforeTheBuild) {
+  const auto need = [](std::uint64_t records, int fields) {
+    return records * (sizeof(TRecordNode) + sizeof(char*) * static_cast<std::uint64_t>(fields));
+  };
+  struct Case {
+    const char* name;
+    int held;  // records of the table before (0: a load into a fresh object, else an append)
+    int lines, fields;
+    std::uint64_t capacity;
+    int expectedCount;  // with checkFieldCount, else 0
+    DB_BOOL sameIn;
+    int result;
+  };
+  const std::uint64_t kGiB = std::uint64_t{1} << 30;
+  const Case cases[] = {
+      {"a million fields, 200,000 empty lines", 0, 200001, 1000000, 64 * kGiB, 0, 0,
+       dbErrOutOfMemory},
+      {"the same, expected 3 fields", 0, 200001, 1000000, 64 * kGiB, 3, 1, dbErrFieldCount},
+      {"the same, lines to agree", 0, 200001, 1000000, 64 * kGiB, 0, 1, dbErrIntegrity},
+      {"appended to 2 records", 2, 200001, 1000000, 64 * kGiB, 0, 0, dbErrOutOfMemory},
+      {"just fits", 0, 1000, 100, need(1000, 100), 0, 0, 1000},
+      {"a byte short", 0, 1000, 100, need(1000, 100) - 1, 0, 0, dbErrOutOfMemory},
+      {"appended, just fits", 600, 400, 100, need(1000, 100), 100, 0, 400},
+      {"appended, a byte short", 600, 400, 100, need(1000, 100) - 1, 100, 0, dbErrOutOfMemory},
+      {"past a 32-bit address space", 0, 32768, 32768, UINT64_MAX, 0, 0,
+       sizeof(std::size_t) < 8 ? dbErrOutOfMemory : 0},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.result == 0) {
+      continue;  // only where the address space is 32 bits
+    }
+    FaultyAllocator memory;
+    ScopedTable db(dbtest::MakeEnv(&memory));
+    if (c.held > 0) {
+      ASSERT_EQ(dbtest::LoadBytes(db.get(), dir, Shape(c.held, c.fields)), c.held);
+      ASSERT_EQ(db->NextRecord(), 1);
+    }
+    dbtest::WriteBytes(dir.File("in.csv"), Shape(c.lines, c.fields));
+    db->SetFileName(dir.File("in.csv").c_str());
+    db->SetDelimiter(';');
+    memory.ReportCapacity(c.capacity);
+    memory.Heal();
+    int fieldCount = c.expectedCount;
+    DB_BOOL same = c.sameIn;
+    const DB_BOOL check = c.expectedCount != 0 ? 1 : 0;
+    EXPECT_EQ(c.held > 0 ? db->AppendFile(&fieldCount, check, &same)
+                         : db->LoadFile(&fieldCount, check, &same),
+              c.result);
+    EXPECT_EQ(fieldCount, c.fields);
+    EXPECT_EQ(same, c.result == dbErrFieldCount ? c.sameIn : (c.lines == 1 ? 1 : 0));
+    if (c.result < 0) {
+      EXPECT_EQ(memory.Attempts(), 0U) << "nothing was allocated";
+      EXPECT_EQ(db->GetRecordCount(), c.held > 0 ? c.held : dbErrNotOpen);
+      EXPECT_EQ(db->GetRecordIndex(), c.held > 0 ? 1 : dbErrNotOpen);
+    } else {
+      EXPECT_EQ(db->GetRecordCount(), c.held + c.result);
+    }
+    EXPECT_INVARIANTS(db.get());
+  }
 }
 
 }  // namespace
