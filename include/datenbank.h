@@ -115,14 +115,19 @@ class TMainDB {
    *    written.
    * A file of more lines, or a longer field, than 32 bits can count is refused with
    * dbErrOutOfMemory after these checks; one of more fields than that, before them (nothing is
-   * written). Null pointers are never written; a null sameFieldCount counts as 0. */
+   * written). A file whose records could never fit is refused the same way, after these checks
+   * and before any record is allocated: every record holds a pointer for each field of the widest
+   * line, and lines times that may pass neither the address space nor the machine's memory with
+   * its swap or page file (nor a limit the process runs under). Null pointers are never written; a
+   * null sameFieldCount counts as 0. */
   virtual int DB_CALL LoadFile(int* fieldCount, DB_BOOL checkFieldCount,
                                DB_BOOL* sameFieldCount) = 0;
   /* 9: appends the records of the file named by the stored path to the open table. Returns the
    * number of records appended or a code (those of LoadFile and dbErrNotOpen). The out-parameters
    * as for LoadFile; a table with records also gives dbErrFieldCount when the file's largest
-   * field count is not the table's, and a table without records takes the file's count. On any
-   * failure the table's records and cursor are as before. */
+   * field count is not the table's, and a table without records takes the file's count. Records
+   * that could never fit beside the table's own are refused as by LoadFile. On any failure the
+   * table's records and cursor are as before. */
   virtual int DB_CALL AppendFile(int* fieldCount, DB_BOOL checkFieldCount,
                                  DB_BOOL* sameFieldCount) = 0;
   /* 10: releases all records and closes the table; an open table without records stays open.
