@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "platform/memory_limit.h"
 
@@ -12,7 +13,13 @@ std::uint64_t ProcessMemoryLimit() noexcept {
   if (GlobalMemoryStatusEx(&status) == 0) {
     return UINT64_MAX;
   }
-  const std::uint64_t commit = status.ullTotalPageFile;
-  const std::uint64_t addressSpace = status.ullTotalVirtual;
-  return commit < addressSpace ? commit : addressSpace;
+  // Wine answers from a copy it refreshes at most once a second, and a thread that asks while
+  // another is refreshing it reads zeros: a figure of 0 says nothing, and is no limit.
+  std::uint64_t limit = UINT64_MAX;
+  for (const std::uint64_t figure : {status.ullTotalPageFile, status.ullTotalVirtual}) {
+    if (figure != 0 && figure < limit) {
+      limit = figure;
+    }
+  }
+  return limit;
 }

@@ -98,10 +98,13 @@ wine_run=$source_dir/$windows_build/wine.sh
 
 # Wine's first start creates the prefix (about 20 s); done once here rather than inside a test.
 # One wineserver for the whole run: a client that connects while a server is shutting down after
-# its idle time fails with "recvmsg: Connection reset by peer".
+# its idle time fails with "recvmsg: Connection reset by peer". "wineserver -p" starts a persistent
+# server only where none runs (with one running it exits 2 and changes nothing), so the server
+# wineboot started is waited out first.
 start_wine() {
     "$wine_run" wineboot --init || return 1
-    wineserver -p
+    wineserver -w
+    wineserver -p || return 1
     trap 'wineserver -k 2>/dev/null' EXIT
 }
 
