@@ -100,12 +100,15 @@ wine_run=$source_dir/$windows_build/wine.sh
 # One wineserver for the whole run: a client that connects while a server is shutting down after
 # its idle time fails with "recvmsg: Connection reset by peer". "wineserver -p" starts a persistent
 # server only where none runs (with one running it exits 2 and changes nothing), so the server
-# wineboot started is waited out first.
+# wineboot started is waited out first. Wine's background services start with the first program
+# a server runs and keep that program's output open: a program run here starts them with output
+# to nowhere, or ctest would wait for them on the first test's pipe.
 start_wine() {
     "$wine_run" wineboot --init || return 1
     wineserver -w
     wineserver -p || return 1
     trap 'wineserver -k 2>/dev/null' EXIT
+    "$wine_run" cmd /c exit </dev/null >/dev/null 2>&1
 }
 
 # A test that skips itself did not run: a failure here, as in tools/test_all.sh.
