@@ -133,8 +133,7 @@ run_tool() {
     fail "the zipped $1 tool did not load $1\\bin\\datenbank.dll beside it"
 }
 run_tool x64 "$windows64_build"
-# Without runs_i386.sh (older trees) the kernel is taken to run i386 programs.
-if [ ! -f tools/runs_i386.sh ] || why=$(tools/runs_i386.sh); then
+if why=$(tools/runs_i386.sh); then
   run_tool x86 "$windows32_build"
 else
   echo "NOT RUN: x86/bin/datenbank.exe under Wine ($why); x86/bin/datenbank.dll was read with objdump only."
